@@ -1,0 +1,219 @@
+/*
+ * Zelbridge.dll: one set of entry points for controllers that speak the ZEL
+ * command set, forwarding every call to the controller model's own driver
+ * library. Usable from C (C89 and later) and C++.
+ */
+#ifndef ZELBRIDGE_H
+#define ZELBRIDGE_H
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+#define ZELBRIDGE_CALL __stdcall
+#else
+#define ZELBRIDGE_CALL
+#endif
+
+/* A value passed through to the driver unchanged: an integer or a pointer,
+ * one 32-bit word on 32-bit Windows. */
+typedef ptrdiff_t ZelWord;
+
+/* A needed driver function or driver library is not available. */
+#define FUNCTION_NOT_AVAILABLE (-1034)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Generic, index-based API. DefineSystem loads a driver library (from the
+ * install folder unless the name holds a path) and returns a system index, or
+ * -1 when the library cannot be loaded. The other calls take that index and
+ * forward to the driver function named by the prefix and the operation.
+ *
+ * InterfaceSetupDlg, ConnectRS232, ConnectNIgpib, ConnectTCPIP, Connect and
+ * ConnectPciBoard return the index when the driver connected (result 0 or
+ * more) and -1 otherwise; ConnectDaisyChainDevice and ConnectUSB return the
+ * driver's result. An index that names no system gives -1 for
+ * InterfaceSetupDlg, OpenRS232DaisyChain and the connect calls other than
+ * ConnectUSB, FUNCTION_NOT_AVAILABLE for GetError, and 0 for the rest. A
+ * driver function the library does not export gives -1 for the connect,
+ * daisy-chain, ListUSB and EnumerateUSB calls and 0 for the rest, and the
+ * next GetError returns FUNCTION_NOT_AVAILABLE once.
+ */
+int ZELBRIDGE_CALL InterfaceSetupDlg(int index, ZelWord a1);
+int ZELBRIDGE_CALL ConnectRS232(int index, ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL ConnectNIgpib(int index, ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL ConnectTCPIP(int index, ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL Connect(int index, ZelWord a1);
+int ZELBRIDGE_CALL IsConnected(int index);
+void ZELBRIDGE_CALL CloseConnection(int index);
+int ZELBRIDGE_CALL GetError(int index);
+int ZELBRIDGE_CALL TranslateError(int index, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL SetErrorCheck(int index, ZelWord a1);
+int ZELBRIDGE_CALL ZelCommandset(int index, const char *command);
+int ZELBRIDGE_CALL ZelGetAnswer(int index, char *answer, int size);
+int ZELBRIDGE_CALL ZelGetAnswerSize(int index, int *answerSize);
+int ZELBRIDGE_CALL SetQMC(int index, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL GetQMC(int index, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL SetQMCA(int index, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL GetQMCA(int index, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL SendNonZELString(int index, ZelWord a1);
+int ZELBRIDGE_CALL ReceiveNonZELString(int index, ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL OpenUserStagesEditDialog(int index);
+int ZELBRIDGE_CALL OpenQxStagesEditDialog(int index);
+int ZELBRIDGE_CALL DefineSystem(const char *libraryName, const char *prefix);
+int ZELBRIDGE_CALL ConnectPciBoard(int index, ZelWord a1);
+int ZELBRIDGE_CALL ConnectDaisyChainDevice(int index, ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL OpenRS232DaisyChain(int index, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4, ZelWord a5);
+void ZELBRIDGE_CALL CloseDaisyChain(int index, ZelWord a1);
+int ZELBRIDGE_CALL ListUSB(int index, ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL ConnectUSB(int index, ZelWord a1);
+int ZELBRIDGE_CALL EnumerateUSB(int index, ZelWord a1, ZelWord a2, ZelWord a3);
+
+/*
+ * Controller families. Each family loads its own driver library
+ * ("<prefix>ZEL_DLL.DLL") on first use and uses it only when every driver
+ * function of the family is present; <prefix>IsDLLAvailable returns 1 then
+ * and 0 otherwise, and a missing library is looked for again on every call.
+ * When the library cannot be used, the connect, interface-setup and
+ * current-identifier calls return -1, GetError returns
+ * FUNCTION_NOT_AVAILABLE and every other call returns 0.
+ */
+int ZELBRIDGE_CALL M317_IsDLLAvailable(void);
+int ZELBRIDGE_CALL M317_Connect(ZelWord a1);
+int ZELBRIDGE_CALL M317_IsConnected(int id);
+void ZELBRIDGE_CALL M317_CloseConnection(int id);
+int ZELBRIDGE_CALL M317_GetError(int id);
+int ZELBRIDGE_CALL M317_TranslateError(ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M317_SetErrorCheck(int id, ZelWord a1);
+int ZELBRIDGE_CALL M317_ZelCommandset(int id, const char *command);
+int ZELBRIDGE_CALL M317_ZelGetAnswer(int id, char *answer, int size);
+int ZELBRIDGE_CALL M317_ZelGetAnswerSize(int id, int *answerSize);
+int ZELBRIDGE_CALL M317_GetCurrentBoardId(ZelWord a1);
+int ZELBRIDGE_CALL M317_SetQMC(int id, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M317_GetQMC(int id, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M317_SetQMCA(int id, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL M317_GetQMCA(int id, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL M317_OpenUserStagesEditDialog(int id);
+int ZELBRIDGE_CALL M317_OpenQxStagesEditDialog(int id);
+
+int ZELBRIDGE_CALL M317_VB_IsDLLAvailable(void);
+int ZELBRIDGE_CALL M317_VB_Connect(ZelWord a1);
+int ZELBRIDGE_CALL M317_VB_IsConnected(int id);
+void ZELBRIDGE_CALL M317_VB_CloseConnection(int id);
+int ZELBRIDGE_CALL M317_VB_GetError(int id);
+int ZELBRIDGE_CALL M317_VB_TranslateError(ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M317_VB_SetErrorCheck(int id, ZelWord a1);
+int ZELBRIDGE_CALL M317_VB_ZelCommandset(int id, const char *command);
+int ZELBRIDGE_CALL M317_VB_ZelGetAnswer(int id, char *answer, int size);
+int ZELBRIDGE_CALL M317_VB_ZelGetAnswerSize(int id, int *answerSize);
+int ZELBRIDGE_CALL M317_VB_GetCurrentBoardId(ZelWord a1);
+int ZELBRIDGE_CALL M317_VB_SetQMC(int id, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M317_VB_GetQMC(int id, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M317_VB_SetQMCA(int id, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL M317_VB_GetQMCA(int id, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL M317_VB_OpenUserStagesEditDialog(int id);
+int ZELBRIDGE_CALL M317_VB_OpenQxStagesEditDialog(int id);
+
+int ZELBRIDGE_CALL M318_IsDLLAvailable(void);
+int ZELBRIDGE_CALL M318_InterfaceSetupDlg(ZelWord a1);
+int ZELBRIDGE_CALL M318_ConnectRS232(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL M318_ConnectNIgpib(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL M318_IsConnected(int id);
+void ZELBRIDGE_CALL M318_CloseConnection(int id);
+int ZELBRIDGE_CALL M318_GetError(int id);
+int ZELBRIDGE_CALL M318_TranslateError(ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M318_SetErrorCheck(int id, ZelWord a1);
+int ZELBRIDGE_CALL M318_ZelCommandset(int id, const char *command);
+int ZELBRIDGE_CALL M318_ZelGetAnswer(int id, char *answer, int size);
+int ZELBRIDGE_CALL M318_ZelGetAnswerSize(int id, int *answerSize);
+
+int ZELBRIDGE_CALL M329_IsDLLAvailable(void);
+int ZELBRIDGE_CALL M329_ConnectRS232(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL M329_IsConnected(int id);
+void ZELBRIDGE_CALL M329_CloseConnection(int id);
+int ZELBRIDGE_CALL M329_GetError(int id);
+int ZELBRIDGE_CALL M329_TranslateError(ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M329_SetErrorCheck(int id, ZelWord a1);
+int ZELBRIDGE_CALL M329_ZelCommandset(int id, const char *command);
+int ZELBRIDGE_CALL M329_ZelGetAnswer(int id, char *answer, int size);
+int ZELBRIDGE_CALL M329_ZelGetAnswerSize(int id, int *answerSize);
+int ZELBRIDGE_CALL M329_GetCurrentInterfaceId(ZelWord a1);
+int ZELBRIDGE_CALL M329_SetQMC(int id, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M329_GetQMC(int id, ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL M329_SetQMCA(int id, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL M329_GetQMCA(int id, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4);
+int ZELBRIDGE_CALL M329_OpenUserStagesEditDialog(int id);
+int ZELBRIDGE_CALL M329_OpenQxStagesEditDialog(int id);
+
+int ZELBRIDGE_CALL T520_IsDLLAvailable(void);
+int ZELBRIDGE_CALL T520_InterfaceSetupDlg(ZelWord a1);
+int ZELBRIDGE_CALL T520_ConnectRS232(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL T520_ConnectNIgpib(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL T520_IsConnected(int id);
+void ZELBRIDGE_CALL T520_CloseConnection(int id);
+int ZELBRIDGE_CALL T520_GetError(int id);
+int ZELBRIDGE_CALL T520_TranslateError(ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL T520_SetErrorCheck(int id, ZelWord a1);
+int ZELBRIDGE_CALL T520_ZelCommandset(int id, const char *command);
+int ZELBRIDGE_CALL T520_ZelGetAnswer(int id, char *answer, int size);
+int ZELBRIDGE_CALL T520_ZelGetAnswerSize(int id, int *answerSize);
+
+int ZELBRIDGE_CALL T5XX_IsDLLAvailable(void);
+int ZELBRIDGE_CALL T5XX_InterfaceSetupDlg(ZelWord a1);
+int ZELBRIDGE_CALL T5XX_ConnectRS232(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL T5XX_ConnectNIgpib(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL T5XX_ConnectPciBoard(ZelWord a1);
+int ZELBRIDGE_CALL T5XX_IsConnected(int id);
+void ZELBRIDGE_CALL T5XX_CloseConnection(int id);
+int ZELBRIDGE_CALL T5XX_GetError(int id);
+int ZELBRIDGE_CALL T5XX_TranslateError(ZelWord a1, ZelWord a2, ZelWord a3);
+int ZELBRIDGE_CALL T5XX_SetErrorCheck(int id, ZelWord a1);
+int ZELBRIDGE_CALL T5XX_ZelCommandset(int id, const char *command);
+int ZELBRIDGE_CALL T5XX_ZelGetAnswer(int id, char *answer, int size);
+int ZELBRIDGE_CALL T5XX_ZelGetAnswerSize(int id, int *answerSize);
+int ZELBRIDGE_CALL T5XX_SendString(ZelWord a1, ZelWord a2);
+int ZELBRIDGE_CALL T5XX_ReadLine(int id, ZelWord a1, ZelWord a2);
+
+/*
+ * 3D graph, forwarded to "wxQXGraph3D.dll". When that library is missing or
+ * lacks any of these functions, QXGraph3DCreate returns -1 and the others 0.
+ */
+int ZELBRIDGE_CALL QXGraph3DCreate(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DPlotZELArray(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DResetPointOfView(ZelWord w1);
+int ZELBRIDGE_CALL QXGraph3DClearData(ZelWord w1);
+int ZELBRIDGE_CALL QXGraph3DClose(ZelWord w1);
+int ZELBRIDGE_CALL QXGraph3DShow(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DInitGridData(ZelWord w1, double d1, double d2, ZelWord w2, double d3, double d4, ZelWord w3);
+int ZELBRIDGE_CALL QXGraph3DAddDataPoint(ZelWord w1, ZelWord w2, ZelWord w3, double d1);
+int ZELBRIDGE_CALL QXGraph3DGetAutoRange(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetAutoRange(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DGetRange(ZelWord w1, ZelWord w2, ZelWord w3, ZelWord w4);
+int ZELBRIDGE_CALL QXGraph3DSetRange(ZelWord w1, ZelWord w2, double d1, double d2);
+int ZELBRIDGE_CALL QXGraph3DSetDrawXYGrid(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetDrawXZGrid(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetDrawYZGrid(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetDrawTicks(ZelWord w1, ZelWord w2, ZelWord w3);
+int ZELBRIDGE_CALL QXGraph3DSetDrawLabel(ZelWord w1, ZelWord w2, ZelWord w3);
+int ZELBRIDGE_CALL QXGraph3DSetShowWires(ZelWord w1, ZelWord w2, ZelWord w3);
+int ZELBRIDGE_CALL QXGraph3DSetShowSurfaces(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetProjection(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetBackgroundColour(ZelWord w1, ZelWord w2, ZelWord w3, ZelWord w4);
+int ZELBRIDGE_CALL QXGraph3DGetBackgroundColour(ZelWord w1, ZelWord w2, ZelWord w3, ZelWord w4);
+int ZELBRIDGE_CALL QXGraph3DSetDrawXYProjection(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetDrawXZProjection(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSetDrawYZProjection(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DCopyToClipboard(ZelWord w1);
+int ZELBRIDGE_CALL QXGraph3DSelectColourMap(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DSaveToImageFile(ZelWord w1, ZelWord w2, ZelWord w3);
+int ZELBRIDGE_CALL QXGraph3DSetTickDigits(ZelWord w1, ZelWord w2, ZelWord w3);
+int ZELBRIDGE_CALL QXGraph3DSetFontSize(ZelWord w1, ZelWord w2);
+int ZELBRIDGE_CALL QXGraph3DGetFontSize(ZelWord w1, ZelWord w2);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELBRIDGE_H */

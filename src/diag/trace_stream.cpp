@@ -1,0 +1,130 @@
+// The trace stream's modes and write operations, and the time-stamp manipulators.
+#include "diag/trace_stream.h"
+
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace zelbridge {
+namespace {
+
+char timestampText[200];
+
+const char* FormatTimestamp(std::tm* (*convert)(const std::time_t*), const char* format) noexcept
+{
+    const std::time_t now = std::time(nullptr);
+    const std::tm* parts = convert(&now);
+    if (!parts || std::strftime(timestampText, 199, format, parts) == 0)
+        timestampText[0] = '\0';
+    return timestampText;
+}
+
+const char* FormatGmtTimestamp() noexcept
+{
+    return FormatTimestamp(&std::gmtime, "%H:%M:%S - %A, %B %d, %Y (GMT)");
+}
+
+// Marks stream mode for a trace the user asked to have in a file.
+class FileTraceTarget final : public TraceTarget {};
+
+// Constructed while the module loads, before anything can trace, and
+// destroyed after everything else at exit.
+TraceStream theTraceStream __attribute__((init_priority(101)))(std::getenv("ZELBRIDGE_TRACE"));
+
+} // namespace
+
+TraceStream& TraceStream::Instance() noexcept
+{
+    return theTraceStream;
+}
+
+TraceStream::TraceStream(const char* setting) : std::ostream(nullptr)
+{
+    rdbuf(&fileBuffer_);
+    const char* filePrefix = "file:";
+    const std::size_t filePrefixLength = std::strlen(filePrefix);
+    if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
+        // Unbuffered, so that a trace ends with the last item written even
+        // when the process dies.
+        fileBuffer_.pubsetbuf(nullptr, 0);
+        if (fileBuffer_.open(setting + filePrefixLength, std::ios_base::out | std::ios_base::app))
+            target_ = std::make_unique<FileTraceTarget>();
+        return;
+    }
+    fileBuffer_.open(platform::kNullDevice, std::ios_base::out);
+    debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
+}
+
+TraceStream::~TraceStream()
+{
+    target_.reset();
+}
+
+TraceStream& TraceStream::operator<<(const char* text)
+{
+    if (!text)
+        return *this;
+    if (debugOutput_)
+        platform::DebugOutput(text);
+    else if (target_)
+        static_cast<std::ostream&>(*this) << text;
+    return *this;
+}
+
+TraceStream& TraceStream::operator<<(std::int32_t value)
+{
+    if (debugOutput_) {
+        char text[100];
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+        platform::DebugOutput(text);
+    } else if (target_) {
+        static_cast<std::ostream&>(*this) << value;
+    }
+    return *this;
+}
+
+TraceStream& TraceStream::operator<<(std::uint32_t value)
+{
+    if (debugOutput_) {
+        char text[100];
+        std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
+        platform::DebugOutput(text);
+    } else if (target_) {
+        static_cast<std::ostream&>(*this) << value;
+    }
+    return *this;
+}
+
+TraceStream& TraceStream::operator<<(Manipulator manipulator)
+{
+    if (debugOutput_) {
+        if (manipulator == &GmtTimestamp)
+            platform::DebugOutput(FormatGmtTimestamp());
+        else if (manipulator == &LocalTimestamp)
+            platform::DebugOutput(FormatLocalTimestamp());
+        else
+            platform::DebugOutput("\n");
+    } else if (target_) {
+        manipulator(*this);
+    }
+    return *this;
+}
+
+std::ostream& GmtTimestamp(std::ostream& stream)
+{
+    return stream << FormatGmtTimestamp();
+}
+
+std::ostream& LocalTimestamp(std::ostream& stream)
+{
+    return stream << FormatLocalTimestamp();
+}
+
+const char* FormatLocalTimestamp() noexcept
+{
+    return FormatTimestamp(&std::localtime, "%H:%M:%S - %A, %B %d, %Y");
+}
+
+} // namespace zelbridge

@@ -1,0 +1,60 @@
+// The seam between the core and the operating system: dynamic loading, the
+// install-path setting, the tick count, debug output and the last-error value.
+// One implementation per platform is chosen by the build; no OS header leaks out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zelbridge::platform {
+
+using ModuleHandle = void*;
+// A generic code pointer; callers cast it to the driver function's real type.
+using ProcAddress = void (*)();
+
+// Loads a library by file name; null on failure, with the reason left in
+// LastError() for the caller to read before anything else can overwrite it.
+ModuleHandle OpenModule(const char* fileName) noexcept;
+ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept;
+void CloseModule(ModuleHandle module) noexcept;
+
+std::uint32_t LastError() noexcept;
+// Records a failure the core detects itself, such as a file name too long to load.
+void SetLastError(std::uint32_t code) noexcept;
+// Human-readable text for an error code from LastError(); always terminated.
+void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcept;
+
+// The raw bytes of the install-path value ("Path" under
+// HKEY_LOCAL_MACHINE\Software\QX\Zelbridge on Windows, the environment
+// variable ZELBRIDGE_PATH elsewhere). On entry `size` is the capacity of
+// `buffer`; on success it is the number of bytes stored. Returns false when
+// the key or value is missing or does not fit.
+bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept;
+
+// Milliseconds since an arbitrary start, wrapping at 2^32.
+std::uint32_t TickCount() noexcept;
+
+// Sends one text to the debugger output (standard error off Windows).
+void DebugOutput(const char* text) noexcept;
+
+#if defined(_WIN32)
+inline constexpr char kPathSeparator = '\\';
+inline constexpr char kNullDevice[] = "nul";
+// Windows file names ignore case, so an upper-cased name loads the same file.
+inline constexpr bool kFileNamesIgnoreCase = true;
+inline constexpr std::uint32_t kErrorNameTooLong = 206; // ERROR_FILENAME_EXCED_RANGE
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr char kNullDevice[] = "/dev/null";
+inline constexpr bool kFileNamesIgnoreCase = false;
+inline constexpr std::uint32_t kErrorNameTooLong = 36; // ENAMETOOLONG
+#endif
+
+// Test seams: replace the tick source or the debug-output sink; null restores
+// the real one.
+using TickSource = std::uint32_t (*)();
+using DebugSink = void (*)(const char* text);
+void SetTickSource(TickSource source) noexcept;
+void SetDebugSink(DebugSink sink) noexcept;
+
+} // namespace zelbridge::platform

@@ -1,0 +1,102 @@
+// POSIX implementation of the platform seam: dlopen for LoadLibraryA, the
+// environment variable ZELBRIDGE_PATH for the registry value, the monotonic
+// clock for GetTickCount and standard error for the debugger output.
+#include "platform/platform.h"
+#include "platform/platform_native.h"
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace zelbridge::platform {
+namespace {
+
+// dlopen reports its failures as text, not as a code; keep a code per thread
+// the way GetLastError does, set only by a failed load.
+thread_local std::uint32_t lastError = 0;
+thread_local char lastLoadFailure[512];
+
+} // namespace
+
+ModuleHandle OpenModule(const char* fileName) noexcept
+{
+    errno = 0;
+    ModuleHandle module = ::dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const int cause = errno;
+        const char* reason = ::dlerror();
+        std::snprintf(lastLoadFailure, sizeof lastLoadFailure, "%s", reason ? reason : "cannot load library");
+        lastError = cause != 0 ? static_cast<std::uint32_t>(cause) : ENOENT;
+    }
+    return module;
+}
+
+ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept
+{
+    void* symbol = ::dlsym(module, name);
+    ProcAddress address;
+    static_assert(sizeof address == sizeof symbol);
+    std::memcpy(&address, &symbol, sizeof address);
+    return address;
+}
+
+void CloseModule(ModuleHandle module) noexcept
+{
+    ::dlclose(module);
+}
+
+std::uint32_t LastError() noexcept
+{
+    return lastError;
+}
+
+void SetLastError(std::uint32_t code) noexcept
+{
+    lastError = code;
+    lastLoadFailure[0] = '\0';
+}
+
+void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcept
+{
+    if (capacity == 0)
+        return;
+    if (code == lastError && lastLoadFailure[0] != '\0')
+        std::snprintf(text, capacity, "%s", lastLoadFailure);
+    else
+        std::snprintf(text, capacity, "%s", std::strerror(static_cast<int>(code)));
+}
+
+bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
+{
+    const char* value = std::getenv("ZELBRIDGE_PATH");
+    if (!value)
+        return false;
+    const std::size_t bytes = std::strlen(value) + 1;
+    if (bytes > size)
+        return false;
+    std::memcpy(buffer, value, bytes);
+    size = static_cast<std::uint32_t>(bytes);
+    return true;
+}
+
+namespace native {
+
+std::uint32_t TickCount() noexcept
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(milliseconds);
+}
+
+void DebugOutput(const char* text) noexcept
+{
+    std::fputs(text, stderr);
+}
+
+} // namespace native
+} // namespace zelbridge::platform

@@ -1,0 +1,78 @@
+// Win32 implementation of the platform seam.
+#include "platform/platform.h"
+#include "platform/platform_native.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace zelbridge::platform {
+
+ModuleHandle OpenModule(const char* fileName) noexcept
+{
+    return ::LoadLibraryA(fileName);
+}
+
+ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept
+{
+    return reinterpret_cast<ProcAddress>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void CloseModule(ModuleHandle module) noexcept
+{
+    ::FreeLibrary(static_cast<HMODULE>(module));
+}
+
+std::uint32_t LastError() noexcept
+{
+    return ::GetLastError();
+}
+
+void SetLastError(std::uint32_t code) noexcept
+{
+    ::SetLastError(code);
+}
+
+void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcept
+{
+    if (capacity == 0)
+        return;
+    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, code, 0, text, static_cast<DWORD>(capacity), nullptr);
+    if (length == 0) {
+        std::snprintf(text, capacity, "error %lu", static_cast<unsigned long>(code));
+        return;
+    }
+    // System messages end in "\r\n", which reads badly inside one line.
+    for (DWORD end = length; end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n'); --end)
+        text[end - 1] = '\0';
+}
+
+bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\QX\\Zelbridge", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD dataSize = size;
+    const LONG status = ::RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return false;
+    size = dataSize;
+    return true;
+}
+
+namespace native {
+
+std::uint32_t TickCount() noexcept
+{
+    return ::GetTickCount();
+}
+
+void DebugOutput(const char* text) noexcept
+{
+    ::OutputDebugStringA(text);
+}
+
+} // namespace native
+} // namespace zelbridge::platform

@@ -1,0 +1,76 @@
+// The drivers' side of the shared script: recording calls and looking up results.
+#pragma once
+
+#include "driver_script.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zelbridge::test {
+
+inline DriverScript* FindDriverScript()
+{
+    const char* address = std::getenv(kDriverScriptVariable);
+    if (!address || !*address)
+        return nullptr;
+    return reinterpret_cast<DriverScript*>(static_cast<std::uintptr_t>(std::strtoull(address, nullptr, 16)));
+}
+
+// Appends one line, "tag:text", to the script's log.
+inline void Record(const char* tag, const char* format, ...)
+{
+    DriverScript* script = FindDriverScript();
+    if (!script)
+        return;
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = std::snprintf(line, sizeof line, "%s:", tag);
+    length += std::vsnprintf(line + length, sizeof line - static_cast<std::size_t>(length), format, arguments);
+    va_end(arguments);
+    const std::size_t room = sizeof script->log - script->logLength - 1;
+    const std::size_t bytes = std::strlen(line) < room ? std::strlen(line) : room;
+    std::memcpy(script->log + script->logLength, line, bytes);
+    script->logLength += bytes;
+    if (script->logLength < sizeof script->log - 1)
+        script->log[script->logLength++] = '\n';
+    script->log[script->logLength] = '\0';
+}
+
+// The result the test set for `function`, or 0.
+inline std::int32_t ResultFor(const char* function)
+{
+    const DriverScript* script = FindDriverScript();
+    if (!script)
+        return 0;
+    for (int i = 0; i < script->resultCount; ++i)
+        if (std::strcmp(script->results[i].function, function) == 0)
+            return script->results[i].value;
+    return 0;
+}
+
+inline void CopyAnswer(char* buffer, std::int32_t size)
+{
+    const DriverScript* script = FindDriverScript();
+    if (!script || !buffer || size <= 0)
+        return;
+    std::snprintf(buffer, static_cast<std::size_t>(size), "%s", script->answer);
+}
+
+inline void StoreAnswerSize(std::int32_t* answerSize)
+{
+    const DriverScript* script = FindDriverScript();
+    if (script && answerSize)
+        *answerSize = script->answerSize;
+}
+
+// Records the library's load and unload, so that tests can see release order.
+struct LifetimeRecorder {
+    explicit LifetimeRecorder(const char* libraryTag) : tag(libraryTag) { Record(tag, "load"); }
+    ~LifetimeRecorder() { Record(tag, "unload"); }
+    const char* tag;
+};
+
+} // namespace zelbridge::test

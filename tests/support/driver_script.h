@@ -1,0 +1,30 @@
+// The memory a test shares with the driver libraries it loads: the drivers
+// append a line per call (and per load and unload) and take their results and
+// answers from it. It lives in the test program, so its records outlive the
+// drivers' unloading. The drivers find it through ZELBRIDGE_TEST_SCRIPT,
+// which holds its address.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zelbridge::test {
+
+inline constexpr const char kDriverScriptVariable[] = "ZELBRIDGE_TEST_SCRIPT";
+
+struct DriverScript {
+    struct Result {
+        char function[64];
+        std::int32_t value;
+    };
+
+    char log[32768];
+    std::size_t logLength;
+    Result results[64];
+    int resultCount;
+    // What ZelGetAnswer copies into the caller's buffer and ZelGetAnswerSize reports.
+    char answer[256];
+    std::int32_t answerSize;
+};
+
+} // namespace zelbridge::test
