@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing Zelbridge needs on Debian, once: the
-# MinGW-w64 cross compilers, Wine, CMake, Ninja and GoogleTest. Does nothing
+# MinGW-w64 cross compilers, Wine, CMake, Ninja, GoogleTest, and LLVM's
+# dlltool and lib for the MSVC import library. Does nothing
 # when everything is already there.
 set -euo pipefail
 
 needed() {
     command -v cmake >/dev/null && command -v ninja >/dev/null && command -v g++ >/dev/null &&
         command -v i686-w64-mingw32-g++-posix >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+        command -v llvm-dlltool >/dev/null && command -v llvm-lib >/dev/null &&
         [ -x /usr/lib/wine/wine64 ] && [ -d /usr/src/googletest ] || return 0
     return 1
 }
@@ -19,6 +21,6 @@ export DEBIAN_FRONTEND=noninteractive
 $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends \
-    cmake ninja-build g++ make googletest libgtest-dev \
+    cmake ninja-build g++ make googletest libgtest-dev llvm \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
     wine wine64 wine32:i386 </dev/null

@@ -36,6 +36,7 @@ public:
         handle_ = nullptr;
     }
     bool loaded() const { return handle_ != nullptr; }
+    platform::ModuleHandle handle() const { return handle_; }
 
 private:
     platform::ModuleHandle handle_;

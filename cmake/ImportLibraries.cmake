@@ -1,0 +1,50 @@
+# Import libraries for applications that link to Zelbridge.dll at build time,
+# made from the module definition file: libZelbridge.dll.a for MinGW and
+# Zelbridge.lib, in the short import format, for MSVC. Applications call
+# the stdcall names their compiler decorates (_DefineSystem@8); the import
+# libraries turn them into the names the DLL exports (DefineSystem, and
+# _ConnectPciBoard@8, which keeps its decoration).
+function(zelbridge_add_import_libraries records)
+  find_program(ZELBRIDGE_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+  find_program(ZELBRIDGE_LLVM_LIB NAMES llvm-lib llvm-lib-14 REQUIRED)
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/import)
+  set(out ${CMAKE_BINARY_DIR}/lib)
+  set(gnu_def "LIBRARY Zelbridge.dll\nEXPORTS\n")
+  set(msvc_def "LIBRARY Zelbridge.dll\nEXPORTS\n")
+  set(decorated_objects "")
+  set(decorated_names "")
+  foreach(record IN LISTS records)
+    string(REPLACE ":" ";" fields "${record}")
+    list(GET fields 0 ordinal)
+    list(GET fields 1 name)
+    list(GET fields 2 bytes)
+    list(GET fields 3 internal)
+    if(name MATCHES "@[0-9]+$")
+      string(APPEND gnu_def "    ${internal}@${bytes} @${ordinal} == ${name}\n")
+      set(object ${work}/${internal}.obj)
+      add_custom_command(OUTPUT ${object}
+        COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/write-import-object.sh ${name} Zelbridge.dll ${ordinal} ${object}
+        DEPENDS ${PROJECT_SOURCE_DIR}/cmake/write-import-object.sh ${ZELBRIDGE_DEF_FILE})
+      list(APPEND decorated_objects ${object})
+      list(APPEND decorated_names ${internal}.obj)
+    else()
+      string(APPEND gnu_def "    ${internal}@${bytes} @${ordinal}\n")
+      string(APPEND msvc_def "    ${internal}@${bytes} @${ordinal}\n")
+    endif()
+  endforeach()
+  file(GENERATE OUTPUT ${work}/gnu.def CONTENT "${gnu_def}")
+  file(GENERATE OUTPUT ${work}/msvc.def CONTENT "${msvc_def}")
+
+  add_custom_command(OUTPUT ${out}/libZelbridge.dll.a
+    COMMAND ${CMAKE_DLLTOOL} -k -d ${work}/gnu.def -D Zelbridge.dll -l ${out}/libZelbridge.dll.a
+    DEPENDS ${work}/gnu.def ${ZELBRIDGE_DEF_FILE})
+  # llvm-lib takes an argument that starts with "/" for an option: hand it
+  # relative names from the work folder.
+  add_custom_command(OUTPUT ${out}/Zelbridge.lib
+    COMMAND ${ZELBRIDGE_LLVM_DLLTOOL} -m i386 -k -d msvc.def -l undecorated.lib
+    COMMAND ${ZELBRIDGE_LLVM_LIB} -out:Zelbridge.lib undecorated.lib ${decorated_names}
+    COMMAND ${CMAKE_COMMAND} -E copy Zelbridge.lib ${out}/Zelbridge.lib
+    WORKING_DIRECTORY ${work}
+    DEPENDS ${work}/msvc.def ${decorated_objects} ${ZELBRIDGE_DEF_FILE})
+  add_custom_target(zelbridge_import_libraries ALL DEPENDS ${out}/libZelbridge.dll.a ${out}/Zelbridge.lib)
+endfunction()
