@@ -2,15 +2,20 @@
 #include "module/lifecycle.h"
 
 #include "api/system_table.h"
+#include "families/family_lifecycle.h"
 
 namespace zelbridge {
 
 void AttachModule() noexcept
 {
+    ResetFamilyBindings();
 }
 
 void DetachModule() noexcept
 {
+    // Family libraries first: a defined system may be on the same library,
+    // and its teardown still calls into it.
+    ReleaseFamilyLibrariesAtDetach();
     SystemTable::Instance().ReleaseAll();
 }
 

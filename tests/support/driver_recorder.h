@@ -30,6 +30,8 @@ inline void Record(const char* tag, const char* format, ...)
     int length = std::snprintf(line, sizeof line, "%s:", tag);
     length += std::vsnprintf(line + length, sizeof line - static_cast<std::size_t>(length), format, arguments);
     va_end(arguments);
+    while (script->logLock.exchange(1, std::memory_order_acquire) != 0) {
+    }
     const std::size_t room = sizeof script->log - script->logLength - 1;
     const std::size_t bytes = std::strlen(line) < room ? std::strlen(line) : room;
     std::memcpy(script->log + script->logLength, line, bytes);
@@ -37,6 +39,7 @@ inline void Record(const char* tag, const char* format, ...)
     if (script->logLength < sizeof script->log - 1)
         script->log[script->logLength++] = '\n';
     script->log[script->logLength] = '\0';
+    script->logLock.store(0, std::memory_order_release);
 }
 
 // The result the test set for `function`, or 0.

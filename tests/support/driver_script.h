@@ -5,6 +5,7 @@
 // which holds its address.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +19,8 @@ struct DriverScript {
         std::int32_t value;
     };
 
+    // Held while a line is appended: drivers may be called from several threads.
+    std::atomic<int> logLock;
     char log[32768];
     std::size_t logLength;
     Result results[64];

@@ -151,7 +151,7 @@ std::string BinaryPath(const std::string& fileName, const std::string& folder)
 
 ScopedDriverScript::ScopedDriverScript() : script_(std::make_unique<DriverScript>())
 {
-    std::memset(script_.get(), 0, sizeof *script_);
+    // make_unique value-initialises: the script starts zeroed and unlocked.
     char address[32];
     std::snprintf(address, sizeof address, "%llx",
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(script_.get())));

@@ -1,0 +1,124 @@
+// The availability check of a family: the three load styles, all-or-nothing
+// resolution and the trace lines of each step.
+#include "families/family_binding.h"
+
+#include "api/system_table.h"
+#include "diag/trace_stream.h"
+#include "families/family_tables.h"
+#include "loader/library_loader.h"
+
+#include <memory>
+#include <ostream>
+
+namespace zelbridge {
+namespace {
+
+constexpr char kQuoteLineEnd[] = "\"\n";
+constexpr char kNotFoundLineEnd[] = "\" not found\n";
+constexpr char kAlreadyLoadedLine[] = "   ... DLL OK\n";
+constexpr char kLastErrorOpening[] = "GetLastError(): ";
+
+#define ZELBRIDGE_FAMILY_BINDING(family, ...) FamilyBinding(kFamilyDescriptors[static_cast<std::size_t>(Family::family)]),
+FamilyBinding familyBindings[kFamilyCount] = {ZELBRIDGE_FAMILIES(ZELBRIDGE_FAMILY_BINDING)};
+#undef ZELBRIDGE_FAMILY_BINDING
+
+// A load's module and, when it failed, the last-error value it left. The
+// value is taken at once: freeing the composed name or writing a trace item
+// may overwrite the thread's last error.
+struct LoadResult {
+    platform::ModuleHandle module;
+    std::uint32_t lastError;
+};
+
+LoadResult Outcome(platform::ModuleHandle module) noexcept
+{
+    return {module, module ? 0u : platform::LastError()};
+}
+
+LoadResult LoadComposedName(const std::unique_ptr<char[]>& fileName) noexcept
+{
+    // Without a name there was no memory for one: a failed load.
+    return Outcome(fileName ? platform::OpenModule(fileName.get()) : nullptr);
+}
+
+LoadResult Load(const FamilyDescriptor& family, TraceStream& trace) noexcept
+{
+    switch (family.loadStyle) {
+    case LoadStyle::SharedLoader:
+        // Creating the table here orders its teardown after this library's use.
+        static_cast<void>(SystemTable::Instance());
+        return Outcome(LoadControllerLibrary(family.libraryFileName));
+    case LoadStyle::FullTrace: {
+        const std::unique_ptr<char[]> fileName = ComposeLibraryPath(family.libraryFileName);
+        trace << family.texts.tryingOpening << fileName.get() << kQuoteLineEnd;
+        return LoadComposedName(fileName);
+    }
+    case LoadStyle::ShortTrace:
+        break;
+    }
+    trace << family.texts.tryingOpening << family.libraryFileName << kQuoteLineEnd;
+    const std::unique_ptr<char[]> fileName = ComposeLibraryPath(family.libraryFileName);
+    return LoadComposedName(fileName);
+}
+
+} // namespace
+
+bool FamilyBinding::IsAvailable() noexcept
+{
+    const FamilyDescriptor& family = *descriptor_;
+    TraceStream& trace = TraceStream::Instance();
+    trace << family.texts.entryLine;
+    if (loaded()) {
+        if (family.loadStyle != LoadStyle::ShortTrace)
+            trace << kAlreadyLoadedLine;
+        return true;
+    }
+
+    const LoadResult load = Load(family, trace);
+    if (!load.module) {
+        trace << family.texts.notFoundOpening << family.libraryFileName << kNotFoundLineEnd;
+        if (family.loadStyle != LoadStyle::ShortTrace)
+            trace << kLastErrorOpening << load.lastError << std::endl;
+        return false;
+    }
+    trace << family.texts.loadedOpening << family.libraryFileName << kQuoteLineEnd;
+    if (!ResolveAll(load.module)) {
+        trace << family.texts.incompleteOpening << family.libraryFileName << kNotFoundLineEnd;
+        platform::CloseModule(load.module);
+        entries_.fill(nullptr);
+        return false;
+    }
+    module_.store(load.module, std::memory_order_release);
+    return true;
+}
+
+bool FamilyBinding::ResolveAll(platform::ModuleHandle module) noexcept
+{
+    // Every name is looked up, also after a miss.
+    bool complete = true;
+    for (std::size_t i = 0; i < descriptor_->driverFunctionCount; ++i) {
+        entries_[i] = platform::FindSymbol(module, descriptor_->driverFunctionNames[i]);
+        complete = complete && entries_[i] != nullptr;
+    }
+    return complete;
+}
+
+void FamilyBinding::Reset() noexcept
+{
+    module_.store(nullptr, std::memory_order_release);
+    entries_.fill(nullptr);
+}
+
+void FamilyBinding::ReleaseLibrary() noexcept
+{
+    if (platform::ModuleHandle module = module_.exchange(nullptr, std::memory_order_acq_rel))
+        platform::CloseModule(module);
+    entries_.fill(nullptr);
+}
+
+FamilyBinding& FamilyBindingOf(Family family) noexcept
+{
+    return familyBindings[static_cast<std::size_t>(family)];
+}
+
+} // namespace zelbridge

@@ -1,0 +1,27 @@
+// The 90 exported family entry points, generated from the family catalog:
+// each body hands its arguments to the forwarder of its kind.
+#include "zelbridge.h"
+
+#include "families/family_catalog.h"
+#include "families/family_forwarders.h"
+
+#define ZELBRIDGE_EXPORTED_NAME(prefix, operation) ZELBRIDGE_EXPORTED_NAME_(prefix, operation)
+#define ZELBRIDGE_EXPORTED_NAME_(prefix, operation) prefix##operation
+
+#define ZELBRIDGE_DEFINE_ENTRY_POINT(family, prefix, resolution, operation, driver, result, parameters, arguments,    \
+                                     kind, fallback)                                                                  \
+    extern "C" result ZELBRIDGE_CALL ZELBRIDGE_EXPORTED_NAME(prefix, operation) parameters                            \
+    {                                                                                                                 \
+        return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<result(ZELBRIDGE_CALL*) parameters>(    \
+            zelbridge::FamilyBindingOf(zelbridge::Family::family),                                                    \
+            static_cast<std::size_t>(zelbridge::family_slots::family::operation), ZELBRIDGE_FAMILY_UNPACK arguments); \
+    }
+
+#define ZELBRIDGE_DEFINE_FAMILY(family, prefix, resolution, ...)                                                    \
+    extern "C" int ZELBRIDGE_CALL ZELBRIDGE_EXPORTED_NAME(prefix, IsDLLAvailable)(void)                             \
+    {                                                                                                               \
+        return zelbridge::FamilyBindingOf(zelbridge::Family::family).IsAvailable() ? 1 : 0;                         \
+    }                                                                                                               \
+    ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_DEFINE_ENTRY_POINT, family, prefix, resolution)
+
+ZELBRIDGE_FAMILIES(ZELBRIDGE_DEFINE_FAMILY)

@@ -1,0 +1,114 @@
+// The six kinds of family entry point: the trace lines each writes around the
+// availability check and the forwarded call, and its result when the family
+// library cannot be used.
+#pragma once
+
+#include "diag/trace_stream.h"
+#include "families/family_binding.h"
+
+#include <ostream>
+#include <type_traits>
+#include <utility>
+
+namespace zelbridge {
+namespace family_forwarding {
+
+template <typename Driver, typename... Arguments>
+using DriverResult = decltype(std::declval<Driver>()(std::declval<Arguments>()...));
+
+template <typename Result> Result Fallback(const EntryPointDescriptor& entry) noexcept
+{
+    if constexpr (std::is_void_v<Result>)
+        static_cast<void>(entry);
+    else
+        return static_cast<Result>(entry.fallback);
+}
+
+template <typename Driver, typename... Arguments>
+DriverResult<Driver, Arguments...> CallIfAvailable(FamilyBinding& family, std::size_t slot,
+                                                   Arguments... arguments) noexcept
+{
+    if (family.IsAvailable())
+        return family.DriverFunction<Driver>(slot)(arguments...);
+    return Fallback<DriverResult<Driver, Arguments...>>(family.EntryPoint(slot));
+}
+
+} // namespace family_forwarding
+
+template <ForwardingKind> struct Forwarder;
+
+template <> struct Forwarder<ForwardingKind::Plain> {
+    template <typename Driver, typename... Arguments>
+    static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
+    {
+        TraceStream::Instance() << family.EntryPoint(slot).nameLine;
+        return family_forwarding::CallIfAvailable<Driver>(family, slot, arguments...);
+    }
+};
+
+template <> struct Forwarder<ForwardingKind::Silent> {
+    template <typename Driver, typename... Arguments>
+    static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
+    {
+        return family_forwarding::CallIfAvailable<Driver>(family, slot, arguments...);
+    }
+};
+
+template <> struct Forwarder<ForwardingKind::Command> {
+    template <typename Driver>
+    static int Forward(FamilyBinding& family, std::size_t slot, int id, const char* command) noexcept
+    {
+        const EntryPointDescriptor& entry = family.EntryPoint(slot);
+        TraceStream::Instance() << entry.echoOpening << id << ", \"" << command << "\")\n";
+        if (family.IsAvailable())
+            return family.DriverFunction<Driver>(slot)(id, command);
+        if (family.descriptor().commandForwarderReportsUnavailable)
+            TraceStream::Instance() << entry.unavailableLine;
+        return entry.fallback;
+    }
+};
+
+template <> struct Forwarder<ForwardingKind::Answer> {
+    template <typename Driver>
+    static int Forward(FamilyBinding& family, std::size_t slot, int id, char* answer, int size) noexcept
+    {
+        const EntryPointDescriptor& entry = family.EntryPoint(slot);
+        if (!family.IsAvailable()) {
+            TraceStream::Instance() << entry.unavailableLine;
+            return entry.fallback;
+        }
+        const int result = family.DriverFunction<Driver>(slot)(id, answer, size);
+        // The echo ends in a backslash and an "n", not in a line feed.
+        TraceStream::Instance() << entry.echoOpening << id << ", ," << size << ") => \"" << answer << "\\n";
+        return result;
+    }
+};
+
+template <> struct Forwarder<ForwardingKind::Size> {
+    template <typename Driver>
+    static int Forward(FamilyBinding& family, std::size_t slot, int id, int* answerSize) noexcept
+    {
+        const EntryPointDescriptor& entry = family.EntryPoint(slot);
+        TraceStream::Instance() << entry.echoOpening << id << ")\n";
+        if (!family.IsAvailable()) {
+            TraceStream::Instance() << entry.unavailableLine;
+            return entry.fallback;
+        }
+        const int result = family.DriverFunction<Driver>(slot)(id, answerSize);
+        // A caller without a size variable gets the call, not a read through null.
+        if (answerSize)
+            TraceStream::Instance() << entry.sizeResultOpening << *answerSize << std::endl;
+        return result;
+    }
+};
+
+template <> struct Forwarder<ForwardingKind::Line> {
+    template <typename Driver, typename... Values>
+    static int Forward(FamilyBinding& family, std::size_t slot, int id, Values... values) noexcept
+    {
+        TraceStream::Instance() << family.EntryPoint(slot).echoOpening << id << ")\n";
+        return family_forwarding::CallIfAvailable<Driver>(family, slot, id, values...);
+    }
+};
+
+} // namespace zelbridge

@@ -1,0 +1,74 @@
+// The process's one binding to the 3D graph library: loaded on first use, used
+// only when every graph function is present, kept until the process ends.
+#pragma once
+
+#include "graph/bit_exact_call.h"
+#include "graph/graph_functions.h"
+#include "platform/platform.h"
+
+#include <array>
+#include <atomic>
+
+namespace zelbridge {
+
+class GraphFunctionTable {
+public:
+    // Looks every function up before any is tested, so that a missing one
+    // cannot leave the rest unresolved; true when all are present.
+    bool ResolveAll(platform::ModuleHandle library) noexcept;
+
+    template <GraphFunction function, typename... Arguments> int Call(const Arguments&... arguments) const noexcept
+    {
+        return CallBitExact<GraphFunctionType<function>>(functions_[static_cast<unsigned>(function)], arguments...);
+    }
+
+private:
+    std::array<platform::ProcAddress, kGraphFunctionCount> functions_{};
+};
+
+class GraphBinding {
+public:
+    // Constant-initialised: the binding is ready before any code of the module
+    // runs and is never destroyed, so no entry point can meet it half-made.
+    constexpr GraphBinding() noexcept = default;
+    GraphBinding(const GraphBinding&) = delete;
+    GraphBinding& operator=(const GraphBinding&) = delete;
+
+    static GraphBinding& Instance() noexcept { return instance_; }
+
+    // After the first load this is one test; only the first calls, and every
+    // call while the library cannot be loaded, take the slow path.
+    bool IsAvailable() noexcept
+    {
+        return state_.load(std::memory_order_acquire) == State::Available || LoadOnFirstUse();
+    }
+
+    // Valid to call through only after IsAvailable() returned true.
+    const GraphFunctionTable& functions() const noexcept { return functions_; }
+
+private:
+    // Loading is held by the one thread that loads; the others wait for it
+    // to end. A failed load goes back to Unloaded, so a later call tries again.
+    enum class State : unsigned char { Unloaded, Loading, Available, Incomplete };
+
+    bool LoadOnFirstUse() noexcept;
+    bool Load() noexcept;
+
+    static GraphBinding instance_;
+
+    // Lock-free so that the binding stays constant-initialised (the MinGW
+    // mutex is not) and the forwarding path never waits.
+    std::atomic<State> state_{State::Unloaded};
+    // Held for the rest of the process, also when the library is incomplete.
+    platform::ModuleHandle library_ = nullptr;
+    GraphFunctionTable functions_;
+};
+
+// Whether the graph entry points may call the graph library; loads it on first
+// use, and tries again on every call for as long as it cannot be loaded.
+inline bool IsGraphDLLAvailable() noexcept
+{
+    return GraphBinding::Instance().IsAvailable();
+}
+
+} // namespace zelbridge

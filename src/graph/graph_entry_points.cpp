@@ -1,0 +1,22 @@
+// The 31 exported QXGraph3D entry points: each forwards its arguments
+// unchanged to the graph library's function of the same name.
+#include "graph/graph_binding.h"
+
+extern "C" {
+
+// No trace and no timer: after the first call an entry point is one test of
+// the binding and one call through the table.
+#define ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT(ordinal, name, parameters, arguments, unavailable)                      \
+    int ZELBRIDGE_CALL name parameters                                                                             \
+    {                                                                                                              \
+        if (!zelbridge::IsGraphDLLAvailable())                                                                     \
+            return unavailable;                                                                                    \
+        return zelbridge::GraphBinding::Instance().functions().Call<zelbridge::GraphFunction::name>(               \
+            ZELBRIDGE_GRAPH_UNPACK arguments);                                                                     \
+    }
+#define ZELBRIDGE_GRAPH_UNPACK(...) __VA_ARGS__
+ZELBRIDGE_GRAPH_FUNCTIONS(ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT)
+#undef ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT
+#undef ZELBRIDGE_GRAPH_UNPACK
+
+} // extern "C"

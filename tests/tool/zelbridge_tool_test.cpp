@@ -1,0 +1,237 @@
+// The zelbridge program run as a user runs it: each subcommand against the
+// loopback driver, the failures a user meets, and wrong command lines.
+#include "test_environment.h"
+#include "tool_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zelbridge::test {
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+::testing::AssertionResult Contains(const std::string& text, const std::string& part)
+{
+    if (text.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
+}
+
+class ZelbridgeTool : public ::testing::Test {
+protected:
+    ZelbridgeTool() { installPath.Remove(); }
+
+    // A subcommand on the loopback driver, found by its bare name next to the tool.
+    static Arguments OnLoopback(const char* subcommand, const Arguments& rest)
+    {
+        Arguments arguments{subcommand, "--driver", ZELBRIDGE_LOOPBACK_FILE, "--prefix", "LOOP_"};
+        arguments.insert(arguments.end(), rest.begin(), rest.end());
+        return arguments;
+    }
+
+    static std::string Folder(const char* name) { return BinaryDirectory() + PathSeparator() + name; }
+
+    ScopedInstallPath installPath;
+};
+
+TEST_F(ZelbridgeTool, HelpWithExamplesForTheProgramAndEachSubcommand)
+{
+    const struct {
+        Arguments arguments;
+        const char* usage;
+        const char* example;
+    } cases[] = {
+        {{"--help"}, "zelbridge send  --driver FILE --prefix PREFIX CONNECTION COMMAND...",
+         "zelbridge send --driver " ZELBRIDGE_LOOPBACK_FILE " --prefix LOOP_ --rs232 1,9600 \"*IDN?\""},
+        {{"send", "--help"}, "Usage: zelbridge send", "zelbridge send --driver " ZELBRIDGE_LOOPBACK_FILE},
+        {{"shell", "-h"}, "Usage: zelbridge shell", "zelbridge shell --driver " ZELBRIDGE_LOOPBACK_FILE},
+        // Help wins over whatever else is wrong on the line.
+        {{"check", "--family", "--help"}, "Usage: zelbridge check", "zelbridge check --family M329"},
+    };
+    for (const auto& help : cases) {
+        const ToolRun run = RunTool(help.arguments);
+        EXPECT_EQ(run.exitCode, 0) << help.usage;
+        EXPECT_TRUE(Contains(run.out, help.usage));
+        EXPECT_TRUE(Contains(run.out, help.example));
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
+{
+    const struct {
+        Arguments arguments;
+        const char* message;
+    } cases[] = {
+        {{}, "missing subcommand"},
+        {{"frobnicate"}, "unknown subcommand 'frobnicate'"},
+        {{"send", "--prefix", "LOOP_", "--rs232", "1,9600", "*IDN?"}, "missing --driver FILE"},
+        {OnLoopback("send", {"*IDN?"}), "missing a connection option"},
+        {OnLoopback("send", {"--rs232", "1,9600"}), "missing the COMMAND"},
+        {OnLoopback("send", {"--rs232", "1", "*IDN?"}), "--rs232 takes PORT,BAUD, not '1'"},
+        {OnLoopback("send", {"--rs232", "one,9600", "*IDN?"}), "--rs232: 'one' is not a whole number"},
+        {OnLoopback("send", {"--gpib", "0,99999999999", "*IDN?"}), "--gpib: 99999999999 is out of range"},
+        {OnLoopback("send", {"--tcp", ",80", "*IDN?"}), "--tcp: the host is empty"},
+        {OnLoopback("send", {"--pci", "0", "--usb", "LOOPBACK", "*IDN?"}), "not --pci and --usb"},
+        {OnLoopback("send", {"--driver", "again", "--pci", "0", "x"}), "--driver is given twice"},
+        {OnLoopback("send", {"--speed", "9", "x"}), "send has no option --speed"},
+        {OnLoopback("shell", {"--pci", "0", "*IDN?"}), "commands come from standard input"},
+        {OnLoopback("check", {"--rs232", "1,9600"}), "check has no option --rs232"},
+        {{"check", "--family", "M329", "--prefix", "X_"}, "either --family or --driver and --prefix"},
+        {{"check", "--family", "Q7"}, "unknown family 'Q7': use one of M317, M317_VB, M318, M329, T520, T5XX"},
+        {{"check", "--driver"}, "--driver needs a value"},
+    };
+    for (const auto& wrong : cases) {
+        const ToolRun run = RunTool(wrong.arguments);
+        EXPECT_EQ(run.exitCode, 2) << wrong.message;
+        EXPECT_TRUE(Contains(run.err, wrong.message));
+        EXPECT_TRUE(Contains(run.err, "--help)\n"));
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(ZelbridgeTool, SendPrintsTheAnswerOfEachCommandOnALineOfItsOwn)
+{
+    const ToolRun run = RunTool(OnLoopback("send", {"--rs232", "1,9600", "*IDN?", "ECHO hello world"}));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Zelbridge,Loopback,0,1.0\nhello world\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(ZelbridgeTool, EachConnectionOptionReachesItsConnectFunction)
+{
+    const struct {
+        Arguments link;
+        const char* described;
+    } cases[] = {
+        {{"--rs232", "3,19200"}, "rs232 port 3, 19200 baud"},
+        {{"--tcp", "192.168.0.5,5000"}, "tcp 192.168.0.5 port 5000"},
+        {{"--gpib=0,7"}, "gpib board 0, device 7"},
+        {{"--usb", "LOOPBACK"}, "usb LOOPBACK"},
+        // Connect prefers the driver's ConnectPciBoard.
+        {{"--pci", "2"}, "pci board 2"},
+    };
+    for (const auto& option : cases) {
+        Arguments rest = option.link;
+        rest.push_back("LINK?");
+        const ToolRun run = RunTool(OnLoopback("send", rest));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, std::string(option.described) + "\n");
+    }
+}
+
+TEST_F(ZelbridgeTool, SendStopsAtTheFirstFailureWithTheDriversCodeAndText)
+{
+    // After "--" even a command that looks like an option is sent.
+    const ToolRun run = RunTool(OnLoopback("send", {"--usb", "LOOPBACK", "ECHO one", "--", "--x", "ECHO two"}));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "one\n");
+    EXPECT_EQ(run.err, "zelbridge: --x: error -201: unknown command\n");
+}
+
+TEST_F(ZelbridgeTool, AFailedConnectShowsWhyTheDriverRefused)
+{
+    const ToolRun run = RunTool(OnLoopback("send", {"--rs232", "0,9600", "*IDN?"}));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "zelbridge: cannot connect with --rs232 0,9600: error -204: invalid argument\n");
+}
+
+TEST_F(ZelbridgeTool, AMissingDriverFileShowsTheFileTriedAndTheSystemsError)
+{
+    const ToolRun run = RunTool({"send", "--driver", "nowhere.dll", "--prefix", "LOOP_", "--pci", "0", "*IDN?"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "zelbridge: cannot load the driver library nowhere.dll (tried "));
+    EXPECT_TRUE(Contains(run.err, "): error "));
+
+    const ToolRun check = RunTool({"check", "--driver", "nowhere.dll", "--prefix", "LOOP_"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_TRUE(Contains(check.out, "Loaded:           no, error "));
+}
+
+TEST_F(ZelbridgeTool, AWrongPrefixNamesTheDriverFunctionThatIsMissing)
+{
+    const ToolRun run = RunTool({"send", "--driver", ZELBRIDGE_LOOPBACK_FILE, "--prefix", "loop_", "--pci", "0", "x"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "zelbridge: cannot connect with --pci 0: error -1034: function not available: the driver "
+                       "library does not export loop_ConnectPciBoard or loop_Connect\n");
+
+    // A driver that connects but has no ZelCommandset (nor GetError to ask).
+    const ToolRun partial = RunTool({"send", "--driver", "drv_connect.dll", "--prefix", "DRV_", "--pci", "0", "*IDN?"});
+    EXPECT_EQ(partial.exitCode, 1);
+    EXPECT_EQ(partial.err, "zelbridge: *IDN?: error -1034: function not available: the driver library does not "
+                           "export DRV_ZelCommandset\n");
+
+    const ToolRun check = RunTool({"check", "--driver", ZELBRIDGE_LOOPBACK_FILE, "--prefix", "loop_"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_TRUE(Contains(check.out, "Exports 0 of the 28 operations as \"loop_\""));
+    EXPECT_TRUE(Contains(check.out, "  no   loop_ZelCommandset\n"));
+}
+
+TEST_F(ZelbridgeTool, TheShellSendsEachLineOfStandardInputAndGoesOnAfterAFailure)
+{
+    const ToolRun run = RunTool(OnLoopback("shell", {"--tcp", "localhost,23"}), "*IDN?\n\nECHO a b\r\nMOVE 10\nLINK?");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "zelbridge> Zelbridge,Loopback,0,1.0\nzelbridge> zelbridge> a b\nzelbridge> zelbridge> "
+                       "tcp localhost port 23\nzelbridge> \n");
+    EXPECT_EQ(run.err, "zelbridge: MOVE 10: error -201: unknown command\n");
+
+    const ToolRun clean = RunTool(OnLoopback("shell", {"--pci", "0"}), "ECHO fine\n");
+    EXPECT_EQ(clean.exitCode, 0) << clean.err;
+    EXPECT_TRUE(Contains(clean.out, "fine\n"));
+}
+
+TEST_F(ZelbridgeTool, CheckListsWhichOperationsTheDriverExports)
+{
+    const ToolRun run = RunTool(OnLoopback("check", {}));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Install path:     (none set)\n"));
+    EXPECT_TRUE(Contains(run.out, "Loaded:           yes\n"));
+    EXPECT_TRUE(Contains(run.out, "Exports 28 of the 28 operations as \"LOOP_\""));
+    EXPECT_TRUE(Contains(run.out, "  yes  LOOP_ReceiveNonZELString\n"));
+}
+
+TEST_F(ZelbridgeTool, CheckLooksForABareDriverNameInTheInstallFolder)
+{
+    installPath.Set(Folder("installed"));
+    const ToolRun run = RunTool({"check", "--driver", "drv_installed.dll", "--prefix", "DRV_"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Install path:     " + Folder("installed") + "\n"));
+    EXPECT_TRUE(Contains(run.out, "File tried:       " + Folder("installed") + PathSeparator()));
+    EXPECT_TRUE(Contains(run.out, "Exports 28 of the 28"));
+}
+
+TEST_F(ZelbridgeTool, CheckFamilyShowsTheFileTriedAndEveryMissingDriverFunction)
+{
+    // A complete library next to the tool.
+    const ToolRun complete = RunTool({"check", "--family", "m329"});
+    EXPECT_EQ(complete.exitCode, 0) << complete.out;
+    EXPECT_TRUE(Contains(complete.out, "Family:           M329_\n"));
+    EXPECT_TRUE(Contains(complete.out, "File tried:       M329_ZEL_DLL.DLL\n"));
+    EXPECT_TRUE(Contains(complete.out, "All 16 driver functions are present.\n"));
+
+    installPath.Set(Folder("families_incomplete"));
+    const ToolRun incomplete = RunTool({"check", "--family", "M329_"});
+    EXPECT_EQ(incomplete.exitCode, 1);
+    EXPECT_TRUE(Contains(incomplete.out, "Loaded:           yes\n"));
+    EXPECT_TRUE(Contains(incomplete.out, "1 of the 16 driver functions are missing"));
+    EXPECT_TRUE(Contains(incomplete.out, "\n  M329_GetCurrentInterfaceId\n"));
+
+    // M317_VB_ resolves the M317_ names: its own M317_VB_Connect does not count.
+    const ToolRun renamed = RunTool({"check", "--family", "M317_VB"});
+    EXPECT_EQ(renamed.exitCode, 1);
+    EXPECT_TRUE(Contains(renamed.out, "\n  M317_Connect\n"));
+
+    installPath.Set(Folder("installed"));
+    const ToolRun missing = RunTool({"check", "--family", "T520"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(Contains(missing.out, "File tried:       " + Folder("installed") + PathSeparator() + "T520_ZEL_DLL.DLL\n"));
+    EXPECT_TRUE(Contains(missing.out, "Loaded:           no, error "));
+}
+
+} // namespace
+} // namespace zelbridge::test

@@ -1,0 +1,46 @@
+// Loading the Zelbridge module and looking up its entry points.
+#include "bridge_module.h"
+
+#include "system_error.h"
+#include "tool_errors.h"
+
+#include <string>
+
+#ifndef ZELBRIDGE_MODULE_FILE
+#error "the build names the Zelbridge module file"
+#endif
+
+namespace zelbridge::tool {
+namespace {
+
+template <typename Function> void Find(platform::ModuleHandle module, Function& function, const char* name)
+{
+    function = reinterpret_cast<Function>(platform::FindSymbol(module, name));
+    if (!function)
+        throw Failure(std::string(ZELBRIDGE_MODULE_FILE " does not export ") + name);
+}
+
+} // namespace
+
+// A bare name: on Windows the search starts in the program's folder, and on
+// other systems the tool's run path names its own folder.
+BridgeModule::BridgeModule() : module_(platform::OpenModule(ZELBRIDGE_MODULE_FILE))
+{
+    if (!module_)
+        throw Failure("cannot load " ZELBRIDGE_MODULE_FILE ": " + CaptureLastError().Describe());
+    try {
+#define ZELBRIDGE_TOOL_FIND(name) Find(module_, name, #name);
+        ZELBRIDGE_TOOL_ENTRY_POINTS(ZELBRIDGE_TOOL_FIND)
+#undef ZELBRIDGE_TOOL_FIND
+    } catch (...) {
+        platform::CloseModule(module_);
+        throw;
+    }
+}
+
+BridgeModule::~BridgeModule()
+{
+    platform::CloseModule(module_);
+}
+
+} // namespace zelbridge::tool

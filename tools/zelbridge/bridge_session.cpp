@@ -1,0 +1,168 @@
+// Defining, connecting, exchanging commands and answers, and telling apart
+// the three ways a call fails: a missing driver function, a driver error,
+// and an answer the tool will not take.
+#include "bridge_session.h"
+
+#include "tool_errors.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace zelbridge::tool {
+namespace {
+
+// An answer size beyond this is taken for a driver fault, not allocated.
+constexpr int kLargestAnswer = 1 << 20;
+
+ZelWord TextArgument(const char* text)
+{
+    return reinterpret_cast<ZelWord>(text);
+}
+
+// The driver functions a connect entry point may call: Connect calls the
+// driver's ConnectPciBoard when it has one, else its Connect.
+std::vector<Operation> ConnectFunctions(Link::Kind kind)
+{
+    switch (kind) {
+    case Link::Kind::kRs232:
+        return {Operation::ConnectRS232};
+    case Link::Kind::kTcp:
+        return {Operation::ConnectTCPIP};
+    case Link::Kind::kGpib:
+        return {Operation::ConnectNIgpib};
+    case Link::Kind::kUsb:
+        return {Operation::ConnectUSB};
+    case Link::Kind::kPci:
+        break;
+    }
+    return {Operation::ConnectPciBoard, Operation::Connect};
+}
+
+} // namespace
+
+BridgeSession::BridgeSession(const BridgeModule& bridge, const std::string& driver, const std::string& prefix,
+                             const Link& link)
+    : bridge_(bridge), prefix_(prefix), driver_(ProbeDriver(driver, prefix))
+{
+    index_ = bridge_.DefineSystem(driver.c_str(), prefix.c_str());
+    if (index_ < 0) {
+        std::string reason = "cannot load the driver library " + driver + " (tried " + driver_.load.fileTried + ")";
+        if (!driver_.load.loaded)
+            reason += ": " + driver_.load.error.Describe();
+        throw Failure(reason);
+    }
+    const std::vector<Operation> functions = ConnectFunctions(link.kind);
+    const std::int32_t result = Connect(link);
+    if (result >= 0)
+        return;
+    std::string names;
+    for (Operation function : functions)
+        names += (names.empty() ? "" : " or ") + FunctionName(function);
+    const bool exported = std::any_of(functions.begin(), functions.end(), [&](Operation f) { return Exports(f); });
+    throw Failure("cannot connect with " + link.option + " " + link.value + ": " +
+                  Explain(ErrorAfter(exported, result), names));
+}
+
+BridgeSession::~BridgeSession()
+{
+    bridge_.CloseConnection(index_);
+}
+
+BridgeSession::Reply BridgeSession::Send(const std::string& command)
+{
+    std::int32_t result = bridge_.ZelCommandset(index_, command.c_str());
+    if (const std::int32_t code = ErrorAfter(Exports(Operation::ZelCommandset), result))
+        return Failed(code, Operation::ZelCommandset);
+
+    int size = 0;
+    result = bridge_.ZelGetAnswerSize(index_, &size);
+    if (const std::int32_t code = ErrorAfter(Exports(Operation::ZelGetAnswerSize), result))
+        return Failed(code, Operation::ZelGetAnswerSize);
+    Reply reply;
+    if (size <= 0)
+        return reply;
+    if (size > kLargestAnswer) {
+        reply.failed = true;
+        reply.error = "the driver announces an answer of " + std::to_string(size) + " bytes, more than the tool takes";
+        return reply;
+    }
+
+    // One byte more than announced, whether or not the driver counted the
+    // terminating zero; the last byte stays zero whatever the driver writes.
+    std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
+    result = bridge_.ZelGetAnswer(index_, buffer.data(), size + 1);
+    if (const std::int32_t code = ErrorAfter(Exports(Operation::ZelGetAnswer), result))
+        return Failed(code, Operation::ZelGetAnswer);
+    buffer.back() = '\0';
+    reply.answer = buffer.data();
+    return reply;
+}
+
+std::int32_t BridgeSession::Connect(const Link& link)
+{
+    switch (link.kind) {
+    case Link::Kind::kRs232:
+        return bridge_.ConnectRS232(index_, link.first, link.second);
+    case Link::Kind::kTcp:
+        return bridge_.ConnectTCPIP(index_, TextArgument(link.text.c_str()), link.first);
+    case Link::Kind::kGpib:
+        return bridge_.ConnectNIgpib(index_, link.first, link.second);
+    case Link::Kind::kUsb:
+        return bridge_.ConnectUSB(index_, TextArgument(link.text.c_str()));
+    case Link::Kind::kPci:
+        break;
+    }
+    return bridge_.Connect(index_, link.first);
+}
+
+bool BridgeSession::Exports(Operation operation) const noexcept
+{
+    return driver_.exported[static_cast<std::size_t>(operation)];
+}
+
+std::string BridgeSession::FunctionName(Operation operation) const
+{
+    return prefix_ + kOperationNames[static_cast<std::size_t>(operation)];
+}
+
+std::int32_t BridgeSession::ErrorAfter(bool exported, std::int32_t result)
+{
+    if (!exported) {
+        // The module answered for the missing function and keeps
+        // FUNCTION_NOT_AVAILABLE pending; collect it, or the next call
+        // would be blamed for it.
+        bridge_.GetError(index_);
+        return FUNCTION_NOT_AVAILABLE;
+    }
+    // Without the driver's GetError the module would answer
+    // FUNCTION_NOT_AVAILABLE for every call; only the result can tell then.
+    const std::int32_t reported = Exports(Operation::GetError) ? bridge_.GetError(index_) : 0;
+    if (reported != 0)
+        return reported;
+    return result < 0 ? result : 0;
+}
+
+std::string BridgeSession::Explain(std::int32_t code, const std::string& functions)
+{
+    std::string text = "error " + std::to_string(code);
+    if (code == FUNCTION_NOT_AVAILABLE)
+        return text + ": function not available: the driver library does not export " + functions;
+    if (!Exports(Operation::TranslateError))
+        return text;
+    char description[512] = {};
+    bridge_.TranslateError(index_, code, TextArgument(description), sizeof description);
+    description[sizeof description - 1] = '\0';
+    if (description[0] != '\0')
+        text += std::string(": ") + description;
+    return text;
+}
+
+BridgeSession::Reply BridgeSession::Failed(std::int32_t code, Operation operation)
+{
+    Reply reply;
+    reply.failed = true;
+    reply.error = Explain(code, FunctionName(operation));
+    return reply;
+}
+
+} // namespace zelbridge::tool

@@ -1,0 +1,55 @@
+// One system, defined on a driver library through the Zelbridge module and
+// connected over one link, driven the way an application drives it. The
+// connection is closed when the session ends.
+#pragma once
+
+#include "bridge_module.h"
+#include "command_line.h"
+#include "library_probe.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zelbridge::tool {
+
+class BridgeSession {
+public:
+    struct Reply {
+        bool failed = false;
+        // None when the command has no answer.
+        std::optional<std::string> answer;
+        // "error -201: unknown command", when it failed.
+        std::string error;
+    };
+
+    // Throws Failure, with the driver's error or the system's, when the
+    // library cannot be loaded or the connect fails.
+    BridgeSession(const BridgeModule& bridge, const std::string& driver, const std::string& prefix, const Link& link);
+    ~BridgeSession();
+    BridgeSession(const BridgeSession&) = delete;
+    BridgeSession& operator=(const BridgeSession&) = delete;
+
+    // Sends one command and collects its answer.
+    Reply Send(const std::string& command);
+
+private:
+    // The result of the connect entry point the link calls.
+    std::int32_t Connect(const Link& link);
+    bool Exports(Operation operation) const noexcept;
+    std::string FunctionName(Operation operation) const;
+    // The error of the call just made, 0 when it succeeded; `exported` says
+    // whether the driver function it forwards to exists.
+    std::int32_t ErrorAfter(bool exported, std::int32_t result);
+    // "error <code>: <text>", the text from the driver's TranslateError.
+    std::string Explain(std::int32_t code, const std::string& functions);
+    Reply Failed(std::int32_t code, Operation operation);
+
+    const BridgeModule& bridge_;
+    std::string prefix_;
+    // What the library exports, to tell a missing function from a failing one.
+    DriverReport driver_;
+    std::int32_t index_ = -1;
+};
+
+} // namespace zelbridge::tool

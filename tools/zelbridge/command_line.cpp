@@ -1,0 +1,233 @@
+// Reading subcommands, options and their values, and checking that together
+// they make a complete request.
+#include "command_line.h"
+
+#include "tool_errors.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace zelbridge::tool {
+namespace {
+
+// The set of subcommands an option belongs to, one bit each.
+constexpr unsigned In(Subcommand subcommand)
+{
+    return 1u << static_cast<unsigned>(subcommand);
+}
+
+constexpr unsigned kConnecting = In(Subcommand::kSend) | In(Subcommand::kShell);
+constexpr unsigned kEverySubcommand = kConnecting | In(Subcommand::kCheck);
+
+struct SubcommandEntry {
+    const char* name;
+    Subcommand subcommand;
+};
+
+constexpr SubcommandEntry kSubcommands[] = {
+    {"send", Subcommand::kSend},
+    {"shell", Subcommand::kShell},
+    {"check", Subcommand::kCheck},
+};
+
+// A connection option and the fields of its value: numbers, or a text
+// followed by a number, or one text taken whole (commas and all).
+struct LinkOption {
+    const char* name;
+    Link::Kind kind;
+    const char* valueName;
+    bool startsWithText;
+    int numbers;
+};
+
+constexpr LinkOption kLinkOptions[] = {
+    {"--rs232", Link::Kind::kRs232, "PORT,BAUD", false, 2},
+    {"--tcp", Link::Kind::kTcp, "HOST,PORT", true, 1},
+    {"--gpib", Link::Kind::kGpib, "BOARD,DEVICE", false, 2},
+    {"--usb", Link::Kind::kUsb, "DESCRIPTION", true, 0},
+    {"--pci", Link::Kind::kPci, "BOARD", false, 1},
+};
+
+std::int32_t ParseNumber(const std::string& option, const std::string& text)
+{
+    std::int32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error == std::errc::result_out_of_range)
+        throw UsageError(option + ": " + text + " is out of range");
+    if (text.empty() || error != std::errc() || stop != end)
+        throw UsageError(option + ": '" + text + "' is not a whole number");
+    return value;
+}
+
+Link ParseLink(const LinkOption& option, const std::string& value)
+{
+    const std::string name = option.name;
+    Link link;
+    link.kind = option.kind;
+    link.option = name;
+    link.value = value;
+    std::vector<std::string> fields;
+    if (option.startsWithText && option.numbers == 0) {
+        fields.push_back(value);
+    } else {
+        std::string::size_type start = 0;
+        for (std::string::size_type comma; (comma = value.find(',', start)) != std::string::npos; start = comma + 1)
+            fields.push_back(value.substr(start, comma - start));
+        fields.push_back(value.substr(start));
+    }
+    const std::size_t expected = (option.startsWithText ? 1u : 0u) + static_cast<std::size_t>(option.numbers);
+    if (fields.size() != expected)
+        throw UsageError(name + " takes " + option.valueName + ", not '" + value + "'");
+    std::size_t field = 0;
+    if (option.startsWithText) {
+        link.text = fields[field++];
+        if (link.text.empty())
+            throw UsageError(name + ": the " + (option.numbers == 0 ? "description" : "host") + " is empty");
+    }
+    if (field < fields.size())
+        link.first = ParseNumber(name, fields[field++]);
+    if (field < fields.size())
+        link.second = ParseNumber(name, fields[field++]);
+    return link;
+}
+
+void StoreOnce(std::optional<std::string>& slot, const std::string& option, const std::string& value)
+{
+    if (slot)
+        throw UsageError(option + " is given twice");
+    slot = value;
+}
+
+void StoreLink(Invocation& invocation, const LinkOption& option, const std::string& value)
+{
+    if (invocation.link)
+        throw UsageError("give one connection option, not " + invocation.link->option + " and " + option.name);
+    invocation.link = ParseLink(option, value);
+}
+
+// The options other than the connection options, which every subcommand
+// that connects takes.
+struct Option {
+    const char* name;
+    const char* valueName;
+    unsigned subcommands;
+    std::optional<std::string> Invocation::*slot;
+};
+
+constexpr Option kOptions[] = {
+    {"--driver", "FILE", kEverySubcommand, &Invocation::driver},
+    {"--prefix", "PREFIX", kEverySubcommand, &Invocation::prefix},
+    {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
+};
+
+template <typename Entry, std::size_t count> const Entry* FindByName(const Entry (&entries)[count], const std::string& name)
+{
+    const auto entry = std::find_if(std::begin(entries), std::end(entries), [&](const Entry& e) { return name == e.name; });
+    return entry == std::end(entries) ? nullptr : entry;
+}
+
+bool IsHelp(const std::string& argument)
+{
+    return argument == "--help" || argument == "-h";
+}
+
+void Require(bool present, const std::string& what)
+{
+    if (!present)
+        throw UsageError("missing " + what);
+}
+
+void Validate(const Invocation& invocation)
+{
+    const Subcommand subcommand = invocation.subcommand;
+    if (subcommand == Subcommand::kCheck) {
+        if (invocation.family) {
+            if (invocation.driver || invocation.prefix)
+                throw UsageError("check takes either --family or --driver and --prefix, not both");
+        } else {
+            Require(invocation.driver.has_value(), "--driver FILE (or --family NAME)");
+            Require(invocation.prefix.has_value(), "--prefix PREFIX");
+        }
+    } else {
+        Require(invocation.driver.has_value(), "--driver FILE");
+        Require(invocation.prefix.has_value(), "--prefix PREFIX");
+        Require(invocation.link.has_value(), "a connection option (--rs232, --tcp, --gpib, --usb or --pci)");
+    }
+    if (subcommand == Subcommand::kSend)
+        Require(!invocation.commands.empty(), "the COMMAND to send");
+    else if (!invocation.commands.empty())
+        throw UsageError(std::string(SubcommandName(subcommand)) + " takes no argument '" + invocation.commands.front() +
+                         "'" + (subcommand == Subcommand::kShell ? ": commands come from standard input" : ""));
+}
+
+} // namespace
+
+const char* SubcommandName(Subcommand subcommand) noexcept
+{
+    for (const SubcommandEntry& entry : kSubcommands)
+        if (entry.subcommand == subcommand)
+            return entry.name;
+    return "zelbridge";
+}
+
+Subcommand FindSubcommand(const std::string& name) noexcept
+{
+    for (const SubcommandEntry& entry : kSubcommands)
+        if (name == entry.name)
+            return entry.subcommand;
+    return Subcommand::kNone;
+}
+
+Invocation ParseCommandLine(const std::vector<std::string>& arguments)
+{
+    Invocation invocation;
+    if (arguments.empty())
+        throw UsageError("missing subcommand: send, shell or check");
+    const std::string& first = arguments.front();
+    // Past "--" everything is a command, even what looks like an option.
+    const auto optionsEnd = std::find(arguments.begin(), arguments.end(), "--");
+    invocation.help = std::any_of(arguments.begin(), optionsEnd, IsHelp);
+    if (IsHelp(first))
+        return invocation;
+    invocation.subcommand = FindSubcommand(first);
+    if (invocation.subcommand == Subcommand::kNone)
+        throw UsageError("unknown subcommand '" + first + "': use send, shell or check");
+    if (invocation.help)
+        return invocation;
+
+    for (auto argument = arguments.begin() + 1; argument != arguments.end(); ++argument) {
+        if (argument == optionsEnd) {
+            invocation.commands.insert(invocation.commands.end(), argument + 1, arguments.end());
+            break;
+        }
+        if (argument->rfind("--", 0) != 0) {
+            invocation.commands.push_back(*argument);
+            continue;
+        }
+        const std::string::size_type equals = argument->find('=');
+        const std::string name = argument->substr(0, equals);
+        const Option* option = FindByName(kOptions, name);
+        const LinkOption* linkOption = option ? nullptr : FindByName(kLinkOptions, name);
+        const unsigned takenBy = option ? option->subcommands : linkOption ? kConnecting : 0;
+        if (!(takenBy & In(invocation.subcommand)))
+            throw UsageError(std::string(SubcommandName(invocation.subcommand)) + " has no option " + name);
+        std::string value;
+        if (equals != std::string::npos) {
+            value = argument->substr(equals + 1);
+        } else {
+            if (argument + 1 == optionsEnd)
+                throw UsageError(name + " needs a value: " + name + " " +
+                                 (option ? option->valueName : linkOption->valueName));
+            value = *++argument;
+        }
+        if (option)
+            StoreOnce(invocation.*(option->slot), name, value);
+        else
+            StoreLink(invocation, *linkOption, value);
+    }
+    Validate(invocation);
+    return invocation;
+}
+
+} // namespace zelbridge::tool

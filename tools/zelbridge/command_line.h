@@ -1,0 +1,45 @@
+// What a zelbridge command line asks for, read and checked from its arguments.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelbridge::tool {
+
+enum class Subcommand { kNone, kSend, kShell, kCheck };
+
+// How a system is connected: the connect entry point and what it is given.
+struct Link {
+    enum class Kind { kRs232, kTcp, kGpib, kUsb, kPci };
+    Kind kind = Kind::kRs232;
+    // As the user wrote it, for messages: "--rs232" and "1,9600".
+    std::string option;
+    std::string value;
+    // The host name or the USB description.
+    std::string text;
+    std::int32_t first = 0;
+    std::int32_t second = 0;
+};
+
+struct Invocation {
+    Subcommand subcommand = Subcommand::kNone;
+    bool help = false;
+    std::optional<std::string> driver;
+    std::optional<std::string> prefix;
+    std::optional<std::string> family;
+    std::optional<Link> link;
+    std::vector<std::string> commands;
+};
+
+// The arguments after the program name. Throws UsageError with a one-line
+// message when they do not make a complete request; --help anywhere asks
+// for help and nothing else.
+Invocation ParseCommandLine(const std::vector<std::string>& arguments);
+
+const char* SubcommandName(Subcommand subcommand) noexcept;
+// kNone when `name` names no subcommand.
+Subcommand FindSubcommand(const std::string& name) noexcept;
+
+} // namespace zelbridge::tool

@@ -1,0 +1,117 @@
+// Help texts, with examples that run as written against the loopback driver
+// built with the tool.
+#include "help_text.h"
+
+#ifndef ZELBRIDGE_MODULE_FILE
+#error "the build names the Zelbridge module file"
+#endif
+#ifndef ZELBRIDGE_LOOPBACK_FILE
+#error "the build names the loopback driver file"
+#endif
+
+namespace zelbridge::tool {
+namespace {
+
+#define LOOPBACK ZELBRIDGE_LOOPBACK_FILE
+
+#define CONNECTION_OPTIONS                                                                              \
+    "CONNECTION, exactly one, calls the connect entry point named:\n"                                  \
+    "  --rs232 PORT,BAUD     ConnectRS232(PORT, BAUD)\n"                                                \
+    "  --tcp HOST,PORT       ConnectTCPIP(HOST, PORT)\n"                                                \
+    "  --gpib BOARD,DEVICE   ConnectNIgpib(BOARD, DEVICE)\n"                                            \
+    "  --usb DESCRIPTION     ConnectUSB(DESCRIPTION)\n"                                                 \
+    "  --pci BOARD           Connect(BOARD): the driver's ConnectPciBoard, else its Connect\n"
+
+#define DRIVER_LOOKUP                                                                                   \
+    "A FILE without a folder is looked for in the install folder when one is set,\n"                   \
+    "else by the system's search order, which starts in the tool's own folder.\n"
+
+constexpr char kProgramHelp[] =
+    "zelbridge: drive a controller through " ZELBRIDGE_MODULE_FILE " and a driver library.\n"
+    "\n"
+    "Usage:\n"
+    "  zelbridge send  --driver FILE --prefix PREFIX CONNECTION COMMAND...\n"
+    "  zelbridge shell --driver FILE --prefix PREFIX CONNECTION\n"
+    "  zelbridge check --driver FILE --prefix PREFIX\n"
+    "  zelbridge check --family NAME\n"
+    "  zelbridge SUBCOMMAND --help\n"
+    "\n"
+    "  send    connect, send each COMMAND, print each answer, close\n"
+    "  shell   connect, then send each line of standard input and print its answer\n"
+    "  check   show how a driver or family library is found and what it exports\n"
+    "\n" CONNECTION_OPTIONS "\n"
+    "The tool loads " ZELBRIDGE_MODULE_FILE " from its own folder, as an application does,\n"
+    "and the driver library through it, with DefineSystem. " DRIVER_LOOKUP "\n"
+    "Examples, with the loopback driver that answers *IDN?, ECHO TEXT and LINK?:\n"
+    "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --rs232 1,9600 \"*IDN?\"\n"
+    "  zelbridge check --driver " LOOPBACK " --prefix LOOP_\n"
+    "  zelbridge check --family M329\n"
+    "\n"
+    "Exit codes: 0 success, 1 failure, 2 wrong arguments.\n";
+
+constexpr char kSendHelp[] =
+    "Usage: zelbridge send --driver FILE --prefix PREFIX CONNECTION COMMAND...\n"
+    "\n"
+    "Defines a system on the driver library FILE, whose functions are named PREFIX\n"
+    "and the operation (LOOP_ConnectRS232, LOOP_ZelCommandset, ...), connects, sends\n"
+    "each COMMAND and prints its answer on a line of its own, and closes. A command\n"
+    "that has no answer prints nothing. At the first failure it prints the driver's\n"
+    "error code and text, and exits with 1. Put -- before a COMMAND that starts\n"
+    "with two dashes.\n"
+    "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
+    "Examples:\n"
+    "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --rs232 1,9600 \"*IDN?\"\n"
+    "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --tcp 192.168.0.5,5000 \"ECHO hello\" \"LINK?\"\n";
+
+constexpr char kShellHelp[] =
+    "Usage: zelbridge shell --driver FILE --prefix PREFIX CONNECTION\n"
+    "\n"
+    "Connects as send does, then reads commands from standard input, one a line,\n"
+    "sends each and prints its answer, until the input ends (Ctrl-D; Ctrl-Z and\n"
+    "Enter on Windows). Blank lines are skipped. A failed command prints its error\n"
+    "and the shell goes on; the exit code is then 1.\n"
+    "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
+    "Examples:\n"
+    "  zelbridge shell --driver " LOOPBACK " --prefix LOOP_ --usb LOOPBACK\n"
+    "  echo \"ECHO hello\" | zelbridge shell --driver " LOOPBACK " --prefix LOOP_ --pci 0\n";
+
+constexpr char kCheckHelp[] =
+    "Usage: zelbridge check --driver FILE --prefix PREFIX\n"
+    "       zelbridge check --family NAME\n"
+    "\n"
+    "Finds and loads a library with the loader code " ZELBRIDGE_MODULE_FILE " is built from,\n"
+    "so what it shows is what the module does.\n"
+    "\n"
+    "--driver loads FILE as DefineSystem does (the name upper-cased where file names\n"
+    "ignore case, from the install folder or by the search order) and lists which of\n"
+    "the 28 operations it exports as PREFIX and the operation name. Releasing it\n"
+    "again calls its CloseConnection with -1, as the module does at exit. Exits\n"
+    "with 1 when the library does not load or exports none of them.\n"
+    "\n"
+    "--family shows, for a family (M317, M317_VB, M318, M329, T520 or T5XX), the\n"
+    "install path, the file tried, whether it loaded (with the system's error code\n"
+    "and text when not) and every driver function the library lacks. Exits with 1\n"
+    "unless the library loads and has them all.\n"
+    "\n" DRIVER_LOOKUP "\n"
+    "Examples:\n"
+    "  zelbridge check --driver " LOOPBACK " --prefix LOOP_\n"
+    "  zelbridge check --family M329\n";
+
+} // namespace
+
+const char* HelpText(Subcommand subcommand) noexcept
+{
+    switch (subcommand) {
+    case Subcommand::kSend:
+        return kSendHelp;
+    case Subcommand::kShell:
+        return kShellHelp;
+    case Subcommand::kCheck:
+        return kCheckHelp;
+    case Subcommand::kNone:
+        break;
+    }
+    return kProgramHelp;
+}
+
+} // namespace zelbridge::tool
