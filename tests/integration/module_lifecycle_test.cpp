@@ -59,6 +59,33 @@ TEST(ModuleLifecycle, DetachClosesEverySystemOnceBeforeFreeingAnyLibrary)
 #endif
 }
 
+TEST(ModuleLifecycle, DetachReleasesFourFamilyLibrariesThenTheSystems)
+{
+    ScopedDriverScript script;
+    ZelbridgeModule module;
+    // Each family library is loaded by its first call.
+    for (const char* isConnected : {"M329_IsConnected", "M317_IsConnected", "M318_IsConnected", "T520_IsConnected"})
+        module.Get<decltype(&::M329_IsConnected)>(isConnected)(0);
+    ASSERT_EQ(ZB_EXPORT_OF(module, DefineSystem)("drv_full.dll", "DRV_"), 0);
+    script.SetResult("DRV_ConnectRS232", 5);
+    ASSERT_EQ(ZB_EXPORT_OF(module, ConnectRS232)(0, 1, 2), 0);
+    script.ClearLog();
+
+    module.Unload();
+    // Libraries freed while another is being unloaded are unloaded only
+    // afterwards (by Windows and glibc alike), so their unload records do
+    // not show the order of the calls; the detach unit test shows that.
+    const std::string log = script.Log();
+    EXPECT_EQ(log.find("full:DRV_CloseConnection(5)\n"), 0u) << log;
+    for (const char* released : {"m318:unload\n", "m329:unload\n", "full:unload\n"})
+        EXPECT_NE(log.find(released), std::string::npos) << released << " missing from\n" << log;
+    EXPECT_EQ(log.size(), std::string("full:DRV_CloseConnection(5)\nm318:unload\nm329:unload\nfull:unload\n").size())
+        << log;
+    // The M317 and T520 libraries stay loaded until the process ends.
+    EXPECT_EQ(log.find("m317:unload"), std::string::npos);
+    EXPECT_EQ(log.find("t520:unload"), std::string::npos);
+}
+
 TEST(ModuleLifecycle, ASecondLoadStartsAfresh)
 {
     ScopedDriverScript script;

@@ -12,6 +12,7 @@ int main(int argc, char **argv)
     int connected;
     int sent;
     int received;
+    int error;
 
     if (argc != 4) {
         fprintf(stderr, "usage: package_app DRIVER PREFIX COMMAND\n");
@@ -22,8 +23,9 @@ int main(int argc, char **argv)
     sent = ZelCommandset(system, argv[3]);
     ZelGetAnswerSize(system, &size);
     received = ZelGetAnswer(system, answer, (int)sizeof answer);
+    error = GetError(system);
     CloseConnection(system);
-    printf("system %d, connect %d, command %d, answer %d \"%s\", error %d\n", system, connected, sent, received,
-           answer, GetError(system));
+    printf("system %d, connect %d, command %d, answer %d \"%s\" of %d bytes, error %d\n", system, connected, sent,
+           received, answer, size, error);
     return system >= 0 && connected == system ? 0 : 1;
 }
