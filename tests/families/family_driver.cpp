@@ -5,49 +5,18 @@
 #include "api/driver_contract.h"
 #include "driver_recorder.h"
 
-#include <string>
-#include <type_traits>
-
 #ifndef DRIVER_TAG
 #define DRIVER_TAG "family"
 #endif
 #ifndef DRIVER_PREFIX
 #define DRIVER_PREFIX M329_
 #endif
-#define DRIVER_JOIN2(a, b) a##b
-#define DRIVER_JOIN(a, b) DRIVER_JOIN2(a, b)
-#define DRIVER_STRING2(a) #a
-#define DRIVER_STRING(a) DRIVER_STRING2(a)
-#define DRIVER_UNPACK(...) __VA_ARGS__
 
 namespace {
 
-using zelbridge::test::Record;
+using zelbridge::test::Called;
 
 const zelbridge::test::LifetimeRecorder lifetime(DRIVER_TAG);
-
-template <typename T> std::string Describe(T value)
-{
-    if constexpr (std::is_same_v<T, const char*>)
-        return value ? "\"" + std::string(value) + "\"" : "null";
-    else if constexpr (std::is_pointer_v<T>)
-        return value ? "ptr" : "null";
-    else
-        return std::to_string(static_cast<long long>(value));
-}
-
-template <typename... Args> void ApplyEffects(Args...) {}
-void ApplyEffects(int, char* answer, int size) { zelbridge::test::CopyAnswer(answer, size); }
-void ApplyEffects(int, int* answerSize) { zelbridge::test::StoreAnswerSize(answerSize); }
-
-template <typename... Args> std::int32_t Called(const char* function, Args... args)
-{
-    std::string arguments;
-    ((arguments += (arguments.empty() ? "" : ",") + Describe(args)), ...);
-    Record(DRIVER_TAG, "%s(%s)", function, arguments.c_str());
-    ApplyEffects(args...);
-    return zelbridge::test::ResultFor(function);
-}
 
 } // namespace
 
@@ -83,17 +52,17 @@ using zelbridge::Word;
 #define DRIVER_DEFINE(name, params, args)                                                                           \
     extern "C" std::int32_t ZELBRIDGE_STDCALL DRIVER_JOIN(DRIVER_PREFIX, name) params                               \
     {                                                                                                               \
-        return Called(DRIVER_STRING(DRIVER_PREFIX) #name, DRIVER_UNPACK args);                                      \
+        return Called(DRIVER_TAG, DRIVER_STRING(DRIVER_PREFIX) #name, DRIVER_UNPACK args);                          \
     }
 FAMILY_DRIVER_FUNCTIONS(DRIVER_DEFINE)
 
 extern "C" void ZELBRIDGE_STDCALL DRIVER_JOIN(DRIVER_PREFIX, CloseConnection)(int id)
 {
-    Called(DRIVER_STRING(DRIVER_PREFIX) "CloseConnection", id);
+    Called(DRIVER_TAG, DRIVER_STRING(DRIVER_PREFIX) "CloseConnection", id);
 }
 
 // A decoy for the M317_VB_ family, which must resolve M317_Connect instead.
 extern "C" std::int32_t ZELBRIDGE_STDCALL M317_VB_Connect(Word a1)
 {
-    return Called("M317_VB_Connect", a1);
+    return Called(DRIVER_TAG, "M317_VB_Connect", a1);
 }

@@ -3,6 +3,7 @@
 // and passes the driver's result back, or gives its fallback when the family
 // library is missing.
 #include "zelbridge.h"
+#include "export_list.h"
 #include "zelbridge_module.h"
 
 #include <gtest/gtest.h>
@@ -14,21 +15,16 @@
 namespace zelbridge::test {
 namespace {
 
-struct Export {
-    int ordinal;
-    const char* name;
-    const char* platformName;
-};
+using Export = ModuleExport;
 
+// The family entry points hold ordinals 1 to 90.
 const std::vector<Export>& FamilyExports()
 {
     static const std::vector<Export> exports = [] {
         std::vector<Export> all;
-#define ZELBRIDGE_EXPORT(ordinal, name, platformName, bytes)                                                         \
-    if (ordinal <= 90)                                                                                               \
-        all.push_back({ordinal, name, platformName});
-#include "zelbridge_exports.inc"
-#undef ZELBRIDGE_EXPORT
+        for (const Export& entry : kModuleExports)
+            if (entry.ordinal <= 90)
+                all.push_back(entry);
         return all;
     }();
     return exports;

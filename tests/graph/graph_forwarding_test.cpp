@@ -1,5 +1,6 @@
 // The graph entry points with the graph library in place: what reaches the
 // library, what comes back, and the export table they are reached through.
+#include "export_list.h"
 #include "graph/bit_exact_call.h"
 #include "graph_test_fixture.h"
 #include "stdcall_probe.h"
@@ -12,18 +13,8 @@
 namespace zelbridge::test {
 namespace {
 
-struct ExportRecord {
-    int ordinal;
-    const char* name;
-    const char* platformName;
-    int argumentBytes;
-};
-
-constexpr ExportRecord kExports[] = {
-#define ZELBRIDGE_EXPORT(ordinal, name, platformName, bytes) {ordinal, name, platformName, bytes},
-#include "zelbridge_exports.inc"
-#undef ZELBRIDGE_EXPORT
-};
+using ExportRecord = ModuleExport;
+constexpr const auto& kExports = kModuleExports;
 
 bool IsGraphExport(const ExportRecord& record)
 {

@@ -1,6 +1,7 @@
 // The module's export table as applications link to it: every name of the
 // module definition file, at its ordinal, taking its arguments off the stack.
 #include "zelbridge.h"
+#include "export_list.h"
 #include "stdcall_probe.h"
 #include "test_environment.h"
 #include "zelbridge_module.h"
@@ -19,18 +20,8 @@
 namespace zelbridge {
 namespace {
 
-struct Export {
-    int ordinal;
-    const char* name;
-    const char* platformName;
-    int argumentBytes;
-};
-
-constexpr Export kExports[] = {
-#define ZELBRIDGE_EXPORT(ordinal, name, platformName, argumentBytes) {ordinal, name, platformName, argumentBytes},
-#include "zelbridge_exports.inc"
-#undef ZELBRIDGE_EXPORT
-};
+using Export = test::ModuleExport;
+constexpr const auto& kExports = test::kModuleExports;
 
 // The contract, written out on its own: the export at each ordinal, from 1.
 // The module definition file must agree with it.

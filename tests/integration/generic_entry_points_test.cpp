@@ -14,17 +14,10 @@
 namespace zelbridge {
 namespace {
 
+using test::kConnectPciBoardExport;
+
 using test::ScopedDriverScript;
 using test::ZelbridgeModule;
-
-#if defined(_WIN32)
-constexpr const char kConnectPciBoardExport[] = "_ConnectPciBoard@8";
-#else
-constexpr const char kConnectPciBoardExport[] = "ConnectPciBoard";
-#endif
-
-// An export, called through a pointer of the type the public header declares.
-#define ZB_EXPORT_OF(module, name) (module).Get<decltype(&::name)>(#name)
 
 class GenericEntryPointsTest : public ::testing::Test {
 protected:

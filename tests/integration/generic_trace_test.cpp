@@ -16,13 +16,7 @@
 namespace zelbridge {
 namespace {
 
-#if defined(_WIN32)
-constexpr const char kConnectPciBoardExport[] = "_ConnectPciBoard@8";
-#else
-constexpr const char kConnectPciBoardExport[] = "ConnectPciBoard";
-#endif
-
-#define ZB_EXPORT_OF(module, name) (module).Get<decltype(&::name)>(#name)
+using test::kConnectPciBoardExport;
 
 class GenericTraceTest : public ::testing::Test {
 protected:

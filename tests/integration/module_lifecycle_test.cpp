@@ -17,8 +17,6 @@ namespace {
 using test::ScopedDriverScript;
 using test::ZelbridgeModule;
 
-#define ZB_EXPORT_OF(module, name) (module).Get<decltype(&::name)>(#name)
-
 TEST(ModuleLifecycle, AProcessThatCallsNothingReleasesNothing)
 {
     ScopedDriverScript script;

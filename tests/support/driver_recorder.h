@@ -7,6 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <type_traits>
+
+// For building a driver's exported names from its prefix.
+#define DRIVER_JOIN2(a, b) a##b
+#define DRIVER_JOIN(a, b) DRIVER_JOIN2(a, b)
+#define DRIVER_STRING2(a) #a
+#define DRIVER_STRING(a) DRIVER_STRING2(a)
+#define DRIVER_UNPACK(...) __VA_ARGS__
 
 namespace zelbridge::test {
 
@@ -67,6 +76,35 @@ inline void StoreAnswerSize(std::int32_t* answerSize)
     const DriverScript* script = FindDriverScript();
     if (script && answerSize)
         *answerSize = script->answerSize;
+}
+
+// How an argument appears in the log: numbers as numbers, a text quoted, any
+// other pointer as "ptr" or "null".
+template <typename T> std::string DescribeArgument(T value)
+{
+    if constexpr (std::is_same_v<T, const char*>)
+        return value ? "\"" + std::string(value) + "\"" : "null";
+    else if constexpr (std::is_pointer_v<T>)
+        return value ? "ptr" : "null";
+    else
+        return std::to_string(static_cast<long long>(value));
+}
+
+// What the driver contract asks of a driver beyond its result: an answer
+// left in the caller's buffer, a size stored through the caller's pointer.
+template <typename... Args> void ApplyEffects(Args...) {}
+inline void ApplyEffects(std::int32_t, char* answer, std::int32_t size) { CopyAnswer(answer, size); }
+inline void ApplyEffects(std::int32_t, std::int32_t* answerSize) { StoreAnswerSize(answerSize); }
+
+// One driver function's whole body: records "tag:function(arguments)",
+// does what the contract asks and returns the result the test set.
+template <typename... Args> std::int32_t Called(const char* tag, const char* function, Args... args)
+{
+    std::string arguments;
+    ((arguments += (arguments.empty() ? "" : ",") + DescribeArgument(args)), ...);
+    Record(tag, "%s(%s)", function, arguments.c_str());
+    ApplyEffects(args...);
+    return ResultFor(function);
 }
 
 // Records the library's load and unload, so that tests can see release order.

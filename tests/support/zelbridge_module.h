@@ -9,7 +9,18 @@
 
 #include <string>
 
+// An export, as a pointer of the type the public header declares it with.
+#define ZB_EXPORT_OF(module, name) (module).Get<decltype(&::name)>(#name)
+
 namespace zelbridge::test {
+
+// The one entry point whose export name differs from its declared name; an
+// ELF name cannot hold the "@8".
+#if defined(_WIN32)
+inline constexpr char kConnectPciBoardExport[] = "_ConnectPciBoard@8";
+#else
+inline constexpr char kConnectPciBoardExport[] = "ConnectPciBoard";
+#endif
 
 class ZelbridgeModule {
 public:
