@@ -1,23 +1,10 @@
 // Defining systems, looking them up by index, and tearing them down in order.
 #include "api/system_table.h"
 
+#include "api/ascii_case.h"
 #include "loader/library_loader.h"
 
 namespace zelbridge {
-namespace {
-
-// Plain ASCII folding: bytes outside a to z, those of 0x80 and above
-// included, stay as they are whatever the C runtime's locale says.
-std::string UpperCased(const char* name)
-{
-    std::string folded(name);
-    for (char& c : folded)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return folded;
-}
-
-} // namespace
 
 SystemTable& SystemTable::Instance()
 {
@@ -37,7 +24,7 @@ std::int32_t SystemTable::Define(const char* libraryName, const char* prefix)
 {
     if (!libraryName || !prefix)
         return -1;
-    std::string key = UpperCased(libraryName);
+    std::string key = AsciiUpperCase(libraryName);
     auto cached = libraries_.find(key);
     if (cached == libraries_.end()) {
         // Off Windows the file system tells case apart, so load the name as spelled.

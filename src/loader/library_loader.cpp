@@ -46,18 +46,24 @@ const char* ReadInstallPath(bool refresh) noexcept
     return installPath;
 }
 
-platform::ModuleHandle LoadControllerLibrary(const char* name) noexcept
+const char* ControllerLibraryFileName(const char* name, char (&buffer)[kComposedNameCapacity]) noexcept
 {
     if (NamesAPath(name))
-        return platform::OpenModule(name);
-
+        return name;
     const char* path = ReadInstallPath();
     if (path[0] == '\0')
-        return platform::OpenModule(name);
+        return name;
+    const int length = std::snprintf(buffer, sizeof buffer, "%s%c%s", path, platform::kPathSeparator, name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer)
+        return nullptr;
+    return buffer;
+}
 
-    char fileName[kComposedNameCapacity];
-    const int length = std::snprintf(fileName, sizeof fileName, "%s%c%s", path, platform::kPathSeparator, name);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof fileName) {
+platform::ModuleHandle LoadControllerLibrary(const char* name) noexcept
+{
+    char buffer[kComposedNameCapacity];
+    const char* fileName = ControllerLibraryFileName(name, buffer);
+    if (!fileName) {
         // A cut-off name could load a different library; refuse it instead.
         platform::SetLastError(platform::kErrorNameTooLong);
         return nullptr;

@@ -18,6 +18,12 @@ inline constexpr std::size_t kComposedNameCapacity = 1024;
 // call asks again; `refresh` forces a new read even after a successful one.
 const char* ReadInstallPath(bool refresh = false) noexcept;
 
+// The file name LoadControllerLibrary opens for `name`: `name` itself when it
+// holds a colon, backslash or slash or no install path is known, else the
+// install path, a separator and `name` composed in `buffer`. Null when that
+// does not fit.
+const char* ControllerLibraryFileName(const char* name, char (&buffer)[kComposedNameCapacity]) noexcept;
+
 // Loads `name` as given when it holds a colon, backslash or slash, else from
 // the install folder (or by the platform's search order without one). Null on
 // failure, with the platform's last-error value left as the load set it.

@@ -13,14 +13,12 @@ namespace {
 
 using ModuleReference = std::unique_ptr<void, decltype(&platform::CloseModule)>;
 
-// The file the loader opens for `name`: a name that holds a folder as it
-// is, a bare one in the install folder when one is set.
+// The file the loader opens for `name`.
 std::string FileTried(const std::string& name)
 {
-    if (name.find_first_of(":\\/") != std::string::npos)
-        return name;
-    const std::unique_ptr<char[]> composed = ComposeLibraryPath(name.c_str());
-    return composed ? composed.get() : name;
+    char buffer[kComposedNameCapacity];
+    const char* fileName = ControllerLibraryFileName(name.c_str(), buffer);
+    return fileName ? fileName : name;
 }
 
 // Loads as the family's availability check does; the error is taken while
@@ -42,13 +40,6 @@ ModuleReference LoadFamilyLibrary(const FamilyDescriptor& family, SystemError& e
 }
 
 } // namespace
-
-std::string AsciiUpperCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-    return text;
-}
 
 unsigned DriverReport::ExportedCount() const noexcept
 {

@@ -2,6 +2,7 @@
 // exports, found out with the loader code the Zelbridge module is built from.
 #pragma once
 
+#include "api/ascii_case.h"
 #include "api/driver_contract.h"
 #include "families/family_descriptor.h"
 #include "system_error.h"
@@ -11,10 +12,6 @@
 #include <vector>
 
 namespace zelbridge::tool {
-
-// ASCII letters a to z upper-cased, every other byte kept, as the module
-// folds library names.
-std::string AsciiUpperCase(std::string text);
 
 struct LoadAttempt {
     // Empty when no install path is set.
