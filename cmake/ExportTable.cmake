@@ -25,7 +25,7 @@ macro(zelbridge_export_fields record)
 endmacro()
 
 # The X-macro list the tests walk: ZELBRIDGE_EXPORT(ordinal, "exported name",
-# "name on this platform", argument bytes).
+# "name on this platform", argument bytes, function declared in the header).
 function(zelbridge_write_export_include records out_file)
   set(text "// Generated from Zelbridge.def; do not edit.\n")
   foreach(record IN LISTS records)
@@ -35,7 +35,13 @@ function(zelbridge_write_export_include records out_file)
     else()
       set(platform_name ${export_internal})
     endif()
-    string(APPEND text "ZELBRIDGE_EXPORT(${export_ordinal}, \"${export_name}\", \"${platform_name}\", ${export_bytes})\n")
+    # The header declares each entry point under its exported name, a
+    # decorated one (_Name@8) under its undecorated name.
+    set(declared ${export_name})
+    if(export_name MATCHES "^_(.+)@[0-9]+$")
+      set(declared ${CMAKE_MATCH_1})
+    endif()
+    string(APPEND text "ZELBRIDGE_EXPORT(${export_ordinal}, \"${export_name}\", \"${platform_name}\", ${export_bytes}, ${declared})\n")
   endforeach()
   file(GENERATE OUTPUT ${out_file} CONTENT "${text}")
 endfunction()

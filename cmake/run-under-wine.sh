@@ -17,11 +17,14 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 if [ "$arch" = win64 ]; then
     wine=/usr/lib/wine/wine64
-    wineserver=/usr/lib/wine/wineserver64
 else
     wine=/usr/lib/wine/wine
-    wineserver=/usr/lib/wine/wineserver32
 fi
+# The 64-bit server serves 32-bit programs as well, and runs natively where
+# 32-bit code runs only under emulation.
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver32
+export WINESERVER=$wineserver
 
 mkdir -p "$(dirname "$prefix")"
 (

@@ -1,25 +1,135 @@
 #!/usr/bin/env bash
-# Installs what building and testing Zelbridge needs on Debian, once: the
-# MinGW-w64 cross compilers, Wine, CMake, Ninja, GoogleTest, and LLVM's
-# dlltool and lib for the MSVC import library. Does nothing when everything
-# is already there.
+# Installs what building and testing Zelbridge needs on Debian, and makes
+# 32-bit programs run: natively where the kernel executes them, through
+# qemu-user's emulation where it does not. A second run changes nothing.
+#
+# Usage: setup.sh [--emulate-i386]
+#   --emulate-i386  run 32-bit programs under qemu-user even where the kernel
+#                   executes them, as on machines whose kernel cannot (to
+#                   reproduce such a machine); undone by a restart, or by
+#                   writing -1 to /proc/sys/fs/binfmt_misc/qemu-i386.
 set -euo pipefail
 
-everything_installed() {
-    command -v cmake && command -v ninja && command -v g++ &&
-        command -v i686-w64-mingw32-g++-posix && command -v x86_64-w64-mingw32-g++-posix &&
-        command -v llvm-dlltool && command -v llvm-lib &&
-        [ -x /usr/lib/wine/wine64 ] && [ -d /usr/src/googletest ]
-} >/dev/null
-everything_installed && exit 0
+emulate=false
+case ${1:-} in
+    "") ;;
+    --emulate-i386) emulate=true ;;
+    *) echo "usage: setup.sh [--emulate-i386]" >&2; exit 2 ;;
+esac
+
+fail() {
+    echo "setup: $*" >&2
+    exit 1
+}
+
+packages=(
+    cmake ninja-build g++ make googletest libgtest-dev libbenchmark-dev valgrind
+    clang libclang-rt-14-dev llvm nlohmann-json3-dev
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386
+)
+wine32=/usr/lib/wine/wine
+binfmt=/proc/sys/fs/binfmt_misc
+# 32-bit x86 ELF executables, matched on the ELF identification and machine.
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+qemu=/usr/bin/qemu-i386
 
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-# wine32 runs the 32-bit product where the kernel executes 32-bit code.
-$sudo dpkg --add-architecture i386
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq \
-    cmake ninja-build g++ make googletest libgtest-dev llvm \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-    wine wine64 wine32:i386 </dev/null
+need_root() {
+    [ "$(id -u)" -eq 0 ] && return
+    command -v sudo >/dev/null && sudo -n true 2>/dev/null ||
+        fail "$1 needs root: run as root, or as a user who may use sudo without a password"
+    sudo=sudo
+}
+
+# apt-get with its output kept in a log; a failure shows the log's last line.
+apt_log=$(mktemp)
+trap 'rm -f "$apt_log"' EXIT
+apt_get() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -q -y -o Dpkg::Use-Pty=0 "$@" </dev/null >"$apt_log" 2>&1 ||
+        fail "apt-get $1 failed: $(grep -v '^\s*$' "$apt_log" | tail -n 1)"
+}
+
+missing_packages() {
+    local package
+    for package in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q '^install ok installed$' || echo "$package"
+    done
+}
+
+# Trying a real 32-bit program is the only sure test: a 64-bit kernel may or
+# may not have been built to execute them, and binfmt_misc may route them.
+runs_32bit() {
+    "$wine32" --version >/dev/null 2>&1
+}
+
+# The suite with qemu-user 8 or later: Debian 12's own 7.2 cannot run Wine
+# (it loops for ever reserving memory). Its address is the machine's own
+# Debian source, so that no archive address is written down here.
+add_backports_suite() {
+    local suite=$1
+    local list=/etc/apt/sources.list.d/zelbridge-backports.sources
+    if [ -e "$list" ] || grep -rqs "$suite" /etc/apt/sources.list /etc/apt/sources.list.d; then
+        apt-cache policy | grep -q " $suite/" || apt_get update
+        return
+    fi
+    local uri
+    uri=$(awk '/^URIs:/ && $2 !~ /security/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+    [ -n "$uri" ] || uri=$(awk '$1 == "deb" && $3 !~ /security/ { for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { print $i; exit } }' \
+        /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true)
+    [ -n "$uri" ] || fail "cannot add $suite: no Debian source found in /etc/apt to take its address from"
+    printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$uri" "$suite" | $sudo tee "$list" >/dev/null
+    apt_get update
+}
+
+qemu_major() {
+    [ -x "$qemu" ] && "$qemu" --version | sed -n 's/.*version \([0-9]*\)\..*/\1/p;q'
+}
+
+install_qemu() {
+    [ "$(qemu_major || echo 0)" -ge 8 ] && return
+    local codename
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ "$codename" = bookworm ]; then
+        add_backports_suite bookworm-backports
+        apt_get install --no-install-recommends -t bookworm-backports qemu-user
+    else
+        apt_get install --no-install-recommends qemu-user
+    fi
+    local major
+    major=$(qemu_major || true)
+    [ -n "$major" ] || fail "qemu-user is installed but $qemu is missing"
+    [ "$major" -ge 8 ] || fail "qemu-user $major cannot run Wine; version 8 or later is needed"
+}
+
+# Registers qemu-i386 for 32-bit x86 programs; the F flag opens the
+# interpreter now, so that it also serves programs in other mount namespaces.
+register_qemu() {
+    [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null ||
+        fail "cannot mount binfmt_misc at $binfmt (a container without that right cannot emulate 32-bit programs)"
+    local entry=$binfmt/qemu-i386
+    if [ -e "$entry" ]; then
+        grep -qx enabled "$entry" && grep -qx "interpreter $qemu" "$entry" && grep -qx 'flags: F' "$entry" && return
+        echo -1 | $sudo tee "$entry" >/dev/null
+    fi
+    printf '%s' ":qemu-i386:M::$i386_magic:$i386_mask:$qemu:F" | $sudo tee "$binfmt/register" >/dev/null ||
+        fail "binfmt_misc refused the qemu-i386 entry"
+}
+
+missing=$(missing_packages)
+if [ -n "$missing" ]; then
+    need_root "installing $(echo $missing)"
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    apt_get update
+    # shellcheck disable=SC2086
+    apt_get install $missing
+fi
+
+if $emulate || ! runs_32bit; then
+    need_root "running 32-bit programs on this kernel"
+    install_qemu
+    register_qemu
+    runs_32bit || fail "32-bit programs do not run even under qemu-user: $("$wine32" --version 2>&1 | head -n 1)"
+fi
