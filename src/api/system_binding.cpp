@@ -1,57 +1,36 @@
 // Forwarding of the 28 generic operations of one defined system to its driver.
 #include "api/system_binding.h"
 
-#include <cstring>
-
 namespace zelbridge {
 
-SystemBinding::SystemBinding(platform::ModuleHandle module, const char* prefix)
-    : prefix_(prefix), module_(module)
+void SystemBinding::Release() noexcept
 {
-    for (unsigned i = 0; i < kOperationCount; ++i)
-        operations_[i] = Resolve(kOperationNames[i]);
-}
-
-SystemBinding::~SystemBinding()
-{
-    if (const auto close = Function<Operation::CloseConnection>()) {
-        close(connectionId_);
-        connectionId_ = -1;
+    const OperationTable* operations = operations_.exchange(nullptr, std::memory_order_acq_rel);
+    if (!operations)
+        return;
+    if (const auto close = operations->Function<Operation::CloseConnection>()) {
+        close(connectionId_.load(std::memory_order_relaxed));
+        connectionId_.store(-1, std::memory_order_relaxed);
     }
-}
-
-platform::ProcAddress SystemBinding::Resolve(const char* operationName) const noexcept
-{
-    if (!module_)
-        return nullptr;
-    const std::size_t prefixLength = prefix_.size();
-    const std::size_t nameLength = std::strlen(operationName);
-    // A prefix too long for the symbol buffer leaves the operation unresolved
-    // rather than looking up a cut-off name.
-    if (prefixLength + nameLength >= kSymbolCapacity)
-        return nullptr;
-    char symbol[kSymbolCapacity];
-    std::memcpy(symbol, prefix_.data(), prefixLength);
-    std::memcpy(symbol + prefixLength, operationName, nameLength + 1);
-    return platform::FindSymbol(module_, symbol);
 }
 
 template <Operation op, typename... Args> std::int32_t SystemBinding::Connecting(Args... args) noexcept
 {
-    const auto function = Function<op>();
+    const auto function = operations().Function<op>();
     if (!function) {
-        lastError_ = FUNCTION_NOT_AVAILABLE;
+        SetPendingError();
         return -1;
     }
-    connectionId_ = function(args...);
-    return connectionId_;
+    const ConnectionId connection = function(args...);
+    connectionId_.store(connection, std::memory_order_relaxed);
+    return connection;
 }
 
 template <Operation op, typename... Args> std::int32_t SystemBinding::Unbound(std::int32_t missing, Args... args) noexcept
 {
-    const auto function = Function<op>();
+    const auto function = operations().Function<op>();
     if (!function) {
-        lastError_ = FUNCTION_NOT_AVAILABLE;
+        SetPendingError();
         return missing;
     }
     return function(args...);
@@ -59,12 +38,12 @@ template <Operation op, typename... Args> std::int32_t SystemBinding::Unbound(st
 
 template <Operation op, typename... Args> std::int32_t SystemBinding::OnConnection(std::int32_t missing, Args... args) noexcept
 {
-    const auto function = Function<op>();
+    const auto function = operations().Function<op>();
     if (!function) {
-        lastError_ = FUNCTION_NOT_AVAILABLE;
+        SetPendingError();
         return missing;
     }
-    return function(connectionId_, args...);
+    return function(connectionId(), args...);
 }
 
 std::int32_t SystemBinding::InterfaceSetupDlg(Word a1) noexcept { return Connecting<Operation::InterfaceSetupDlg>(a1); }
@@ -82,8 +61,9 @@ std::int32_t SystemBinding::ConnectUSB(Word a1) noexcept { return Connecting<Ope
 std::int32_t SystemBinding::ListUSB(Word a1, Word a2) noexcept
 {
     // Drivers that only enumerate answer a listing as an enumeration from 0.
-    if (!Exports(Operation::ListUSB) && Exports(Operation::EnumerateUSB))
-        return Function<Operation::EnumerateUSB>()(a1, a2, 0);
+    const OperationTable& driver = operations();
+    if (!driver.Exports(Operation::ListUSB) && driver.Exports(Operation::EnumerateUSB))
+        return driver.Function<Operation::EnumerateUSB>()(a1, a2, 0);
     return Unbound<Operation::ListUSB>(-1, a1, a2);
 }
 
@@ -105,25 +85,25 @@ std::int32_t SystemBinding::IsConnected() noexcept { return OnConnection<Operati
 
 void SystemBinding::CloseConnection() noexcept
 {
-    if (!Exports(Operation::CloseConnection)) {
-        lastError_ = FUNCTION_NOT_AVAILABLE;
+    const auto close = operations().Function<Operation::CloseConnection>();
+    if (!close) {
+        SetPendingError();
         return;
     }
-    Function<Operation::CloseConnection>()(connectionId_);
-    connectionId_ = -1;
+    close(connectionId());
+    connectionId_.store(-1, std::memory_order_relaxed);
 }
 
 std::int32_t SystemBinding::SetErrorCheck(Word a1) noexcept { return OnConnection<Operation::SetErrorCheck>(0, a1); }
 
 std::int32_t SystemBinding::GetError() noexcept
 {
-    if (lastError_ != 0) {
-        const std::int32_t pending = lastError_;
-        lastError_ = 0;
-        return pending;
-    }
-    const auto function = Function<Operation::GetError>();
-    return function ? function(connectionId_) : FUNCTION_NOT_AVAILABLE;
+    // Taken by exchange, so that of two threads asking at once only one gets it.
+    if (lastError_.load(std::memory_order_relaxed) != 0)
+        if (const std::int32_t pending = lastError_.exchange(0, std::memory_order_relaxed))
+            return pending;
+    const auto function = operations().Function<Operation::GetError>();
+    return function ? function(connectionId()) : FUNCTION_NOT_AVAILABLE;
 }
 
 std::int32_t SystemBinding::ZelCommandset(const char* command) noexcept

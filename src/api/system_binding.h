@@ -1,25 +1,27 @@
-// One defined system: a driver library, a function-name prefix, the driver
-// functions resolved from them, the driver's connection identifier and the
-// pending "function not available" error.
+// One defined system: the driver functions it forwards to, the driver's
+// connection identifier and the pending "function not available" error.
 #pragma once
 
 #include "api/driver_contract.h"
-#include "platform/platform.h"
+#include "api/operation_table.h"
 
-#include <array>
-#include <string>
+#include <atomic>
 
 namespace zelbridge {
 
 class SystemBinding {
 public:
-    // The longest symbol a prefix and an operation name may form together.
-    static constexpr std::size_t kSymbolCapacity = 256;
-
-    SystemBinding(platform::ModuleHandle module, const char* prefix);
-    ~SystemBinding();
+    // No system: what a table slot holds before it is defined and after it
+    // is released.
+    SystemBinding() noexcept = default;
+    explicit SystemBinding(const OperationTable& operations) noexcept : operations_(&operations) {}
     SystemBinding(const SystemBinding&) = delete;
     SystemBinding& operator=(const SystemBinding&) = delete;
+
+    void Bind(const OperationTable& operations) noexcept { operations_.store(&operations, std::memory_order_release); }
+    bool bound() const noexcept { return operations_.load(std::memory_order_acquire) != nullptr; }
+    // Leaves no system behind, then closes the connection through the driver.
+    void Release() noexcept;
 
     std::int32_t InterfaceSetupDlg(Word a1) noexcept;
     std::int32_t ConnectRS232(Word a1, Word a2) noexcept;
@@ -50,18 +52,14 @@ public:
     std::int32_t SendNonZELString(Word a1) noexcept;
     std::int32_t ReceiveNonZELString(Word a1, Word a2) noexcept;
 
-    bool Exports(Operation op) const noexcept { return operations_[Index(op)] != nullptr; }
-    ConnectionId connectionId() const noexcept { return connectionId_; }
-    const std::string& prefix() const noexcept { return prefix_; }
+    // Only for a bound system.
+    bool Exports(Operation op) const noexcept { return operations().Exports(op); }
+    ConnectionId connectionId() const noexcept { return connectionId_.load(std::memory_order_relaxed); }
 
 private:
-    static constexpr unsigned Index(Operation op) noexcept { return static_cast<unsigned>(op); }
-    platform::ProcAddress Resolve(const char* operationName) const noexcept;
+    const OperationTable& operations() const noexcept { return *operations_.load(std::memory_order_acquire); }
+    void SetPendingError() noexcept { lastError_.store(FUNCTION_NOT_AVAILABLE, std::memory_order_relaxed); }
 
-    template <Operation op> DriverFunction<op> Function() const noexcept
-    {
-        return reinterpret_cast<DriverFunction<op>>(operations_[Index(op)]);
-    }
     // A connect-type call: the result becomes the connection identifier.
     template <Operation op, typename... Args> std::int32_t Connecting(Args... args) noexcept;
     // A call with only the caller's arguments; nothing is stored.
@@ -69,11 +67,11 @@ private:
     // A call on the connection: the identifier goes first.
     template <Operation op, typename... Args> std::int32_t OnConnection(std::int32_t missing, Args... args) noexcept;
 
-    std::array<platform::ProcAddress, kOperationCount> operations_{};
-    ConnectionId connectionId_ = -1;
-    std::int32_t lastError_ = 0;
-    std::string prefix_;
-    platform::ModuleHandle module_;
+    // Atomic so that two threads on one system never see a torn value; the
+    // calls themselves are not ordered with each other, as on any handle.
+    std::atomic<const OperationTable*> operations_{nullptr};
+    std::atomic<ConnectionId> connectionId_{-1};
+    std::atomic<std::int32_t> lastError_{0};
 };
 
 } // namespace zelbridge

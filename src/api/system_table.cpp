@@ -6,24 +6,11 @@
 
 namespace zelbridge {
 
-SystemTable& SystemTable::Instance()
-{
-    static SystemTable table;
-    return table;
-}
-
-SystemTable::~SystemTable()
-{
-    // At process exit only the storage goes: the detach step has already
-    // closed the connections, and the drivers may be unloaded by now.
-    for (auto& system : systems_)
-        static_cast<void>(system.release());
-}
-
 std::int32_t SystemTable::Define(const char* libraryName, const char* prefix)
 {
     if (!libraryName || !prefix)
         return -1;
+    const std::lock_guard<std::mutex> guard(defineLock_);
     std::string key = AsciiUpperCase(libraryName);
     auto cached = libraries_.find(key);
     if (cached == libraries_.end()) {
@@ -39,26 +26,34 @@ std::int32_t SystemTable::Define(const char* libraryName, const char* prefix)
             throw;
         }
     }
-    systems_.reserve(systems_.size() + 1);
-    systems_.push_back(std::make_unique<SystemBinding>(cached->second, prefix));
-    return static_cast<std::int32_t>(systems_.size() - 1);
+    const OperationTable& operations = OperationsOf(cached->second, prefix);
+    SystemBinding* system = systems_.PrepareNext();
+    if (!system)
+        return -1;
+    system->Bind(operations);
+    return static_cast<std::int32_t>(systems_.Publish());
 }
 
-SystemBinding* SystemTable::GetSystem(std::int32_t index) const noexcept
+const OperationTable& SystemTable::OperationsOf(platform::ModuleHandle module, const char* prefix)
 {
-    if (index < 0 || static_cast<std::size_t>(index) >= systems_.size())
-        return nullptr;
-    return systems_[static_cast<std::size_t>(index)].get();
+    auto key = std::make_pair(module, std::string(prefix));
+    auto found = operationTables_.find(key);
+    if (found == operationTables_.end())
+        found = operationTables_.emplace(std::move(key), std::make_unique<OperationTable>(module, prefix)).first;
+    return *found->second;
 }
 
 void SystemTable::ReleaseAll() noexcept
 {
-    for (auto& entry : systems_) {
-        // Empty the entry first, so that the index names no system while its
-        // driver closes the connection.
-        std::unique_ptr<SystemBinding> system = std::move(entry);
-        system.reset();
-    }
+    // At process exit Windows ends every other thread before the detach
+    // step, possibly one in the middle of a define and holding the lock.
+    // Waiting would hang the exit, so the release is left to the end of the
+    // process instead.
+    const std::unique_lock<std::mutex> guard(defineLock_, std::try_to_lock);
+    if (!guard.owns_lock())
+        return;
+    systems_.ForEach([](SystemBinding& system) { system.Release(); });
+    operationTables_.clear();
     for (const auto& [name, module] : libraries_)
         platform::CloseModule(module);
     libraries_.clear();

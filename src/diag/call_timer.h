@@ -2,6 +2,9 @@
 // end line with the elapsed ticks when it goes out of scope.
 #pragma once
 
+#include "diag/trace_stream.h"
+#include "platform/platform.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -13,13 +16,28 @@ public:
     static constexpr std::size_t kNameCapacity = 48;
 
     // A silent timer writes no start line, and an end line only for a call
-    // that took at least one tick.
-    explicit CallTimer(const char* name, bool silent = false) noexcept;
-    ~CallTimer();
+    // that took at least one tick. The tick count is read on both ends
+    // whatever the trace; the rest happens only when the trace is on, which
+    // is fixed for the life of the process.
+    explicit CallTimer(const char* name, bool silent = false) noexcept
+        : startTick_(static_cast<std::int32_t>(platform::TickCount())), silent_(silent)
+    {
+        if (!TraceStream::Instance().disabled())
+            Start(name);
+    }
+    ~CallTimer()
+    {
+        const auto now = static_cast<std::int32_t>(platform::TickCount());
+        if (!TraceStream::Instance().disabled())
+            End(now);
+    }
     CallTimer(const CallTimer&) = delete;
     CallTimer& operator=(const CallTimer&) = delete;
 
 private:
+    void Start(const char* name) noexcept;
+    void End(std::int32_t now) noexcept;
+
     std::int32_t startTick_;
     char name_[kNameCapacity];
     bool silent_;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace zelbridge {
 namespace {
@@ -29,16 +30,11 @@ const char* FormatGmtTimestamp() noexcept
 // Marks stream mode for a trace the user asked to have in a file.
 class FileTraceTarget final : public TraceTarget {};
 
-// Constructed while the module loads, before anything can trace, and
-// destroyed after everything else at exit.
-TraceStream theTraceStream __attribute__((init_priority(101)))(std::getenv("ZELBRIDGE_TRACE"));
-
 } // namespace
 
-TraceStream& TraceStream::Instance() noexcept
-{
-    return theTraceStream;
-}
+// Constructed while the module loads, before anything can trace, and
+// destroyed after everything else at exit.
+TraceStream detail::theTraceStream __attribute__((init_priority(101)))(platform::Setting("ZELBRIDGE_TRACE"));
 
 TraceStream::TraceStream(const char* setting) : std::ostream(nullptr)
 {
@@ -51,10 +47,12 @@ TraceStream::TraceStream(const char* setting) : std::ostream(nullptr)
         fileBuffer_.pubsetbuf(nullptr, 0);
         if (fileBuffer_.open(setting + filePrefixLength, std::ios_base::out | std::ios_base::app))
             target_ = std::make_unique<FileTraceTarget>();
+        enabled_ = target_ != nullptr;
         return;
     }
     fileBuffer_.open(platform::kNullDevice, std::ios_base::out);
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
+    enabled_ = debugOutput_;
 }
 
 TraceStream::~TraceStream()
@@ -62,7 +60,7 @@ TraceStream::~TraceStream()
     target_.reset();
 }
 
-TraceStream& TraceStream::operator<<(const char* text)
+TraceStream& TraceStream::WriteText(const char* text)
 {
     if (!text)
         return *this;
@@ -73,7 +71,7 @@ TraceStream& TraceStream::operator<<(const char* text)
     return *this;
 }
 
-TraceStream& TraceStream::operator<<(std::int32_t value)
+TraceStream& TraceStream::WriteSigned(std::int32_t value)
 {
     if (debugOutput_) {
         char text[100];
@@ -85,7 +83,7 @@ TraceStream& TraceStream::operator<<(std::int32_t value)
     return *this;
 }
 
-TraceStream& TraceStream::operator<<(std::uint32_t value)
+TraceStream& TraceStream::WriteUnsigned(std::uint32_t value)
 {
     if (debugOutput_) {
         char text[100];
@@ -97,7 +95,7 @@ TraceStream& TraceStream::operator<<(std::uint32_t value)
     return *this;
 }
 
-TraceStream& TraceStream::operator<<(Manipulator manipulator)
+TraceStream& TraceStream::WriteManipulator(Manipulator manipulator)
 {
     if (debugOutput_) {
         if (manipulator == &GmtTimestamp)
@@ -108,6 +106,22 @@ TraceStream& TraceStream::operator<<(Manipulator manipulator)
             platform::DebugOutput("\n");
     } else if (target_) {
         manipulator(*this);
+    }
+    return *this;
+}
+
+TraceStream& TraceStream::WriteBounded(const char* text, std::int32_t capacity)
+{
+    if (!enabled_ || !text || capacity <= 0)
+        return *this;
+    const std::size_t length = strnlen(text, static_cast<std::size_t>(capacity));
+    if (debugOutput_) {
+        // The debugger takes zero-terminated texts only; the copy is made
+        // only while somebody reads the trace.
+        const std::string item(text, length);
+        platform::DebugOutput(item.c_str());
+    } else {
+        write(text, static_cast<std::streamsize>(length));
     }
     return *this;
 }

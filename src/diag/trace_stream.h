@@ -16,12 +16,18 @@ public:
     virtual ~TraceTarget() = default;
 };
 
+class TraceStream;
+namespace detail {
+// Defined with the stream's code; named here so that Instance() costs no call.
+extern TraceStream theTraceStream;
+} // namespace detail
+
 class TraceStream : public std::ostream {
 public:
     using Manipulator = std::ostream& (*)(std::ostream&);
 
     // The process's stream, configured from ZELBRIDGE_TRACE when the module loads.
-    static TraceStream& Instance() noexcept;
+    static TraceStream& Instance() noexcept { return detail::theTraceStream; }
 
     // `setting` is the value of ZELBRIDGE_TRACE: null, "" or "0" disabled,
     // "debug" debug output, "file:PATH" appended to PATH; anything else disabled.
@@ -30,17 +36,31 @@ public:
     TraceStream(const TraceStream&) = delete;
     TraceStream& operator=(const TraceStream&) = delete;
 
-    TraceStream& operator<<(const char* text);
-    TraceStream& operator<<(std::int32_t value);
-    TraceStream& operator<<(std::uint32_t value);
-    TraceStream& operator<<(Manipulator manipulator);
+    // Each item is one write; a disabled stream returns at once, so that a
+    // trace nobody reads costs one test per item on the forwarding path.
+    TraceStream& operator<<(const char* text) { return enabled_ ? WriteText(text) : *this; }
+    TraceStream& operator<<(std::int32_t value) { return enabled_ ? WriteSigned(value) : *this; }
+    TraceStream& operator<<(std::uint32_t value) { return enabled_ ? WriteUnsigned(value) : *this; }
+    TraceStream& operator<<(Manipulator manipulator) { return enabled_ ? WriteManipulator(manipulator) : *this; }
 
-    bool disabled() const noexcept { return !debugOutput_ && !target_; }
+    // One text item of at most `capacity` bytes, ending at the first zero
+    // within them: for buffers a driver may have left without a terminator.
+    // Nothing is read when `text` is null or `capacity` is not positive.
+    TraceStream& WriteBounded(const char* text, std::int32_t capacity);
+
+    bool disabled() const noexcept { return !enabled_; }
 
 private:
+    TraceStream& WriteText(const char* text);
+    TraceStream& WriteSigned(std::int32_t value);
+    TraceStream& WriteUnsigned(std::uint32_t value);
+    TraceStream& WriteManipulator(Manipulator manipulator);
+
     std::unique_ptr<TraceTarget> target_;
     std::filebuf fileBuffer_;
     bool debugOutput_ = false;
+    // Fixed when the stream is made: debug output or a target.
+    bool enabled_ = false;
 };
 
 // Time-stamp manipulators; the text lives in one shared buffer until the next

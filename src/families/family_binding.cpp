@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <ostream>
+#include <thread>
 
 namespace zelbridge {
 namespace {
@@ -18,9 +19,6 @@ constexpr char kNotFoundLineEnd[] = "\" not found\n";
 constexpr char kAlreadyLoadedLine[] = "   ... DLL OK\n";
 constexpr char kLastErrorOpening[] = "GetLastError(): ";
 
-#define ZELBRIDGE_FAMILY_BINDING(family, ...) FamilyBinding(kFamilyDescriptors[static_cast<std::size_t>(Family::family)]),
-FamilyBinding familyBindings[kFamilyCount] = {ZELBRIDGE_FAMILIES(ZELBRIDGE_FAMILY_BINDING)};
-#undef ZELBRIDGE_FAMILY_BINDING
 
 // A load's module and, when it failed, the last-error value it left. The
 // value is taken at once: freeing the composed name or writing a trace item
@@ -41,7 +39,7 @@ LoadResult LoadComposedName(const std::unique_ptr<char[]>& fileName) noexcept
     return Outcome(fileName ? platform::OpenModule(fileName.get()) : nullptr);
 }
 
-LoadResult Load(const FamilyDescriptor& family, TraceStream& trace) noexcept
+LoadResult OpenFamilyLibrary(const FamilyDescriptor& family, TraceStream& trace) noexcept
 {
     switch (family.loadStyle) {
     case LoadStyle::SharedLoader:
@@ -68,14 +66,43 @@ bool FamilyBinding::IsAvailable() noexcept
     const FamilyDescriptor& family = *descriptor_;
     TraceStream& trace = TraceStream::Instance();
     trace << family.texts.entryLine;
-    if (loaded()) {
+    if (loaded() || !ClaimLoad()) {
         if (family.loadStyle != LoadStyle::ShortTrace)
             trace << kAlreadyLoadedLine;
         return true;
     }
+    return Load();
+}
 
-    const LoadResult load = Load(family, trace);
+bool FamilyBinding::ClaimLoad() noexcept
+{
+    State state = state_.load(std::memory_order_acquire);
+    for (;;) {
+        switch (state) {
+        case State::Available:
+            return false;
+        case State::Loading:
+            // Another thread's first call is loading; it ends in one load and
+            // a few resolutions, so waiting costs less than a second load.
+            std::this_thread::yield();
+            state = state_.load(std::memory_order_acquire);
+            break;
+        case State::Unloaded:
+            // On failure the exchange leaves the state it found in `state`.
+            if (state_.compare_exchange_weak(state, State::Loading, std::memory_order_acquire))
+                return true;
+            break;
+        }
+    }
+}
+
+bool FamilyBinding::Load() noexcept
+{
+    const FamilyDescriptor& family = *descriptor_;
+    TraceStream& trace = TraceStream::Instance();
+    const LoadResult load = OpenFamilyLibrary(family, trace);
     if (!load.module) {
+        state_.store(State::Unloaded, std::memory_order_release);
         trace << family.texts.notFoundOpening << family.libraryFileName << kNotFoundLineEnd;
         if (family.loadStyle != LoadStyle::ShortTrace)
             trace << kLastErrorOpening << load.lastError << std::endl;
@@ -86,9 +113,12 @@ bool FamilyBinding::IsAvailable() noexcept
         trace << family.texts.incompleteOpening << family.libraryFileName << kNotFoundLineEnd;
         platform::CloseModule(load.module);
         entries_.fill(nullptr);
+        state_.store(State::Unloaded, std::memory_order_release);
         return false;
     }
-    module_.store(load.module, std::memory_order_release);
+    module_ = load.module;
+    // Publishes the entries: a thread that reads Available sees every one.
+    state_.store(State::Available, std::memory_order_release);
     return true;
 }
 
@@ -105,20 +135,21 @@ bool FamilyBinding::ResolveAll(platform::ModuleHandle module) noexcept
 
 void FamilyBinding::Reset() noexcept
 {
-    module_.store(nullptr, std::memory_order_release);
+    state_.store(State::Unloaded, std::memory_order_release);
+    module_ = nullptr;
     entries_.fill(nullptr);
 }
 
 void FamilyBinding::ReleaseLibrary() noexcept
 {
-    if (platform::ModuleHandle module = module_.exchange(nullptr, std::memory_order_acq_rel))
-        platform::CloseModule(module);
+    if (state_.exchange(State::Unloaded, std::memory_order_acq_rel) == State::Available)
+        platform::CloseModule(module_);
+    module_ = nullptr;
     entries_.fill(nullptr);
 }
 
-FamilyBinding& FamilyBindingOf(Family family) noexcept
-{
-    return familyBindings[static_cast<std::size_t>(family)];
-}
+#define ZELBRIDGE_FAMILY_BINDING(family, ...) FamilyBinding(kFamilyDescriptors[static_cast<std::size_t>(Family::family)]),
+FamilyBinding detail::familyBindings[kFamilyCount] = {ZELBRIDGE_FAMILIES(ZELBRIDGE_FAMILY_BINDING)};
+#undef ZELBRIDGE_FAMILY_BINDING
 
 } // namespace zelbridge

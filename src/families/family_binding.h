@@ -4,6 +4,7 @@
 #pragma once
 
 #include "families/family_catalog.h"
+#include "diag/trace_stream.h"
 #include "families/family_descriptor.h"
 #include "platform/platform.h"
 
@@ -25,12 +26,16 @@ public:
 
     const FamilyDescriptor& descriptor() const noexcept { return *descriptor_; }
     const EntryPointDescriptor& EntryPoint(std::size_t slot) const noexcept { return descriptor_->entryPoints[slot]; }
-    // Only valid after IsAvailable() returned true.
+    // Only valid after IsAvailable() returned true. A family's driver
+    // functions are resolved in the order of its entry points.
     template <typename Driver> Driver DriverFunction(std::size_t slot) const noexcept
     {
-        return reinterpret_cast<Driver>(entries_[descriptor_->entryPoints[slot].driverFunction]);
+        return reinterpret_cast<Driver>(entries_[slot]);
     }
-    bool loaded() const noexcept { return module_.load(std::memory_order_acquire) != nullptr; }
+    // True when a call may go straight to the driver: the library is loaded,
+    // and the availability check and the echo lines would write nothing.
+    bool ReadyForQuietCall() const noexcept { return TraceStream::Instance().disabled() && loaded(); }
+    bool loaded() const noexcept { return state_.load(std::memory_order_acquire) == State::Available; }
 
     // Forgets the library without releasing it.
     void Reset() noexcept;
@@ -38,17 +43,33 @@ public:
     void ReleaseLibrary() noexcept;
 
 private:
+    // One thread at a time loads: it holds Loading, and first calls on other
+    // threads wait for it, so the library is loaded once and its driver
+    // functions are written only before they are published. A failed or
+    // incomplete load goes back to Unloaded, so a later call tries again.
+    enum class State : unsigned char { Unloaded, Loading, Available };
+
+    // Whether this call has to load: false when another thread's load ended
+    // with the library available.
+    bool ClaimLoad() noexcept;
+    bool Load() noexcept;
     bool ResolveAll(platform::ModuleHandle module) noexcept;
 
     const FamilyDescriptor* descriptor_;
-    // Published only once every entry is resolved, so that a call on another
-    // thread that sees the module also sees its driver functions. Two first
-    // calls of one family at the same time are not kept apart: callers
-    // serialise their calls into the module.
-    std::atomic<platform::ModuleHandle> module_{nullptr};
+    // Lock-free so that the binding stays constant-initialised (the MinGW
+    // mutex is not) and the forwarding path never waits.
+    std::atomic<State> state_{State::Unloaded};
+    platform::ModuleHandle module_ = nullptr;
     std::array<platform::ProcAddress, kMaxFamilyDriverFunctions> entries_{};
 };
 
-FamilyBinding& FamilyBindingOf(Family family) noexcept;
+namespace detail {
+extern FamilyBinding familyBindings[kFamilyCount];
+} // namespace detail
+
+inline FamilyBinding& FamilyBindingOf(Family family) noexcept
+{
+    return detail::familyBindings[static_cast<std::size_t>(family)];
+}
 
 } // namespace zelbridge

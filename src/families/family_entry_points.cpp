@@ -1,5 +1,7 @@
 // The 90 exported family entry points, generated from the family catalog:
-// each body hands its arguments to the forwarder of its kind.
+// once the library is loaded and while no trace is written, a body calls the
+// driver at once; otherwise it hands its arguments to the forwarder of its
+// kind, which writes the trace lines around the call.
 #include "zelbridge.h"
 
 #include "families/family_catalog.h"
@@ -12,9 +14,13 @@
                                      kind, fallback)                                                                  \
     extern "C" result ZELBRIDGE_CALL ZELBRIDGE_EXPORTED_NAME(prefix, operation) parameters                            \
     {                                                                                                                 \
-        return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<result(ZELBRIDGE_CALL*) parameters>(    \
-            zelbridge::FamilyBindingOf(zelbridge::Family::family),                                                    \
-            static_cast<std::size_t>(zelbridge::family_slots::family::operation), ZELBRIDGE_FAMILY_UNPACK arguments); \
+        using Driver = result(ZELBRIDGE_CALL*) parameters;                                                            \
+        constexpr auto slot = static_cast<std::size_t>(zelbridge::family_slots::family::operation);                   \
+        zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
+        if (binding.ReadyForQuietCall())                                                                              \
+            return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
+        return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(binding, slot,                  \
+                                                                                    ZELBRIDGE_FAMILY_UNPACK arguments); \
     }
 
 #define ZELBRIDGE_DEFINE_FAMILY(family, prefix, resolution, ...)                                                    \

@@ -39,7 +39,7 @@ template <ForwardingKind> struct Forwarder;
 
 template <> struct Forwarder<ForwardingKind::Plain> {
     template <typename Driver, typename... Arguments>
-    static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
+    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
     {
         TraceStream::Instance() << family.EntryPoint(slot).nameLine;
         return family_forwarding::CallIfAvailable<Driver>(family, slot, arguments...);
@@ -48,7 +48,7 @@ template <> struct Forwarder<ForwardingKind::Plain> {
 
 template <> struct Forwarder<ForwardingKind::Silent> {
     template <typename Driver, typename... Arguments>
-    static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
+    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
     {
         return family_forwarding::CallIfAvailable<Driver>(family, slot, arguments...);
     }
@@ -56,7 +56,7 @@ template <> struct Forwarder<ForwardingKind::Silent> {
 
 template <> struct Forwarder<ForwardingKind::Command> {
     template <typename Driver>
-    static int Forward(FamilyBinding& family, std::size_t slot, int id, const char* command) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, const char* command) noexcept
     {
         const EntryPointDescriptor& entry = family.EntryPoint(slot);
         TraceStream::Instance() << entry.echoOpening << id << ", \"" << command << "\")\n";
@@ -70,7 +70,7 @@ template <> struct Forwarder<ForwardingKind::Command> {
 
 template <> struct Forwarder<ForwardingKind::Answer> {
     template <typename Driver>
-    static int Forward(FamilyBinding& family, std::size_t slot, int id, char* answer, int size) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, char* answer, int size) noexcept
     {
         const EntryPointDescriptor& entry = family.EntryPoint(slot);
         if (!family.IsAvailable()) {
@@ -78,15 +78,18 @@ template <> struct Forwarder<ForwardingKind::Answer> {
             return entry.fallback;
         }
         const int result = family.DriverFunction<Driver>(slot)(id, answer, size);
-        // The echo ends in a backslash and an "n", not in a line feed.
-        TraceStream::Instance() << entry.echoOpening << id << ", ," << size << ") => \"" << answer << "\\n";
+        // The echo ends in a backslash and an "n", not in a line feed. The
+        // answer is read no further than the caller's buffer reaches: a driver
+        // may fill it without a terminator, or fail without writing at all.
+        TraceStream::Instance() << entry.echoOpening << id << ", ," << size << ") => \"";
+        TraceStream::Instance().WriteBounded(answer, size) << "\\n";
         return result;
     }
 };
 
 template <> struct Forwarder<ForwardingKind::Size> {
     template <typename Driver>
-    static int Forward(FamilyBinding& family, std::size_t slot, int id, int* answerSize) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, int* answerSize) noexcept
     {
         const EntryPointDescriptor& entry = family.EntryPoint(slot);
         TraceStream::Instance() << entry.echoOpening << id << ")\n";
@@ -104,7 +107,7 @@ template <> struct Forwarder<ForwardingKind::Size> {
 
 template <> struct Forwarder<ForwardingKind::Line> {
     template <typename Driver, typename... Values>
-    static int Forward(FamilyBinding& family, std::size_t slot, int id, Values... values) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, Values... values) noexcept
     {
         TraceStream::Instance() << family.EntryPoint(slot).echoOpening << id << ")\n";
         return family_forwarding::CallIfAvailable<Driver>(family, slot, id, values...);

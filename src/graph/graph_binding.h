@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <type_traits>
 
 namespace zelbridge {
 
@@ -43,6 +44,9 @@ public:
         return state_.load(std::memory_order_acquire) == State::Available || LoadOnFirstUse();
     }
 
+    // Whether the library is loaded and complete, without trying to load it.
+    bool available() const noexcept { return state_.load(std::memory_order_acquire) == State::Available; }
+
     // Valid to call through only after IsAvailable() returned true.
     const GraphFunctionTable& functions() const noexcept { return functions_; }
 
@@ -70,5 +74,25 @@ inline bool IsGraphDLLAvailable() noexcept
 {
     return GraphBinding::Instance().IsAvailable();
 }
+
+// How the out-of-line first call takes an argument: by value, but a double by
+// reference where a copy would pass through the x87 unit (see CallBitExact),
+// so that the common path keeps its arguments in registers.
+template <typename Parameter>
+using FirstCallParameter = std::conditional_t<ZELBRIDGE_FORWARD_DOUBLES_AS_BITS && std::is_same_v<Parameter, double>,
+                                              const Parameter&, Parameter>;
+
+// A graph call that finds the library not loaded yet: out of line, so that the
+// entry points' common path is one test and a jump.
+template <GraphFunction function, typename Function = GraphFunctionType<function>> struct GraphFirstCall;
+template <GraphFunction function, typename... Parameters>
+struct GraphFirstCall<function, int(ZELBRIDGE_CALL*)(Parameters...)> {
+    [[gnu::noinline]] static int Call(int unavailable, FirstCallParameter<Parameters>... arguments) noexcept
+    {
+        if (!IsGraphDLLAvailable())
+            return unavailable;
+        return GraphBinding::Instance().functions().Call<function>(arguments...);
+    }
+};
 
 } // namespace zelbridge

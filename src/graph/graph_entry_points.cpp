@@ -9,10 +9,11 @@ extern "C" {
 #define ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT(ordinal, name, parameters, arguments, unavailable)                      \
     int ZELBRIDGE_CALL name parameters                                                                             \
     {                                                                                                              \
-        if (!zelbridge::IsGraphDLLAvailable())                                                                     \
-            return unavailable;                                                                                    \
-        return zelbridge::GraphBinding::Instance().functions().Call<zelbridge::GraphFunction::name>(               \
-            ZELBRIDGE_GRAPH_UNPACK arguments);                                                                     \
+        const zelbridge::GraphBinding& graph = zelbridge::GraphBinding::Instance();                                \
+        if (graph.available())                                                                                     \
+            return graph.functions().Call<zelbridge::GraphFunction::name>(ZELBRIDGE_GRAPH_UNPACK arguments);        \
+        return zelbridge::GraphFirstCall<zelbridge::GraphFunction::name>::Call(unavailable,                        \
+                                                                               ZELBRIDGE_GRAPH_UNPACK arguments);   \
     }
 #define ZELBRIDGE_GRAPH_UNPACK(...) __VA_ARGS__
 ZELBRIDGE_GRAPH_FUNCTIONS(ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT)

@@ -6,27 +6,61 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 namespace zelbridge {
 namespace {
 
-char installPath[kInstallPathCapacity];
-std::atomic<bool> installPathRead{false};
+// The install path as last read, published whole: once a reader has it, it
+// never changes under the reader. Null until a read succeeds.
+std::atomic<const char*> installPath{nullptr};
 // Only a read takes the lock; once the path is known every call is lock-free.
 std::mutex installPathReadLock;
+// Every path published: a reader on another thread may still be composing a
+// name from one that a refresh replaced, so none is freed before the module
+// is unloaded.
+struct PublishedInstallPaths {
+    ~PublishedInstallPaths() { installPath.store(nullptr, std::memory_order_relaxed); }
+    std::vector<std::unique_ptr<char[]>> paths;
+} publishedInstallPaths;
 
-void ReadInstallPathLocked() noexcept
+// A new copy of the stored value, or null when there is none usable.
+std::unique_ptr<char[]> QueryInstallPath() noexcept
 {
-    std::memset(installPath, 0, sizeof installPath);
     char value[kInstallPathCapacity] = {};
     std::uint32_t size = sizeof value;
-    if (!platform::QueryInstallPathValue(value, size))
-        return;
+    if (!platform::QueryInstallPathValue(value, size) || size > sizeof value)
+        return nullptr;
     // The stored value is taken to end with its terminating zero, which is not
     // copied: a value stored without one loses its last character.
     const std::size_t copied = size > 0 ? strnlen(value, size - 1) : 0;
-    std::memcpy(installPath, value, copied);
-    installPathRead.store(true, std::memory_order_release);
+    std::unique_ptr<char[]> path(new (std::nothrow) char[copied + 1]);
+    if (path) {
+        std::memcpy(path.get(), value, copied);
+        path[copied] = '\0';
+    }
+    return path;
+}
+
+const char* ReadInstallPathLocked(bool refresh) noexcept
+{
+    if (!refresh)
+        if (const char* path = installPath.load(std::memory_order_acquire))
+            return path;
+    std::unique_ptr<char[]> path = QueryInstallPath();
+    if (!path) {
+        // Not remembered: the next call asks again.
+        installPath.store(nullptr, std::memory_order_release);
+        return "";
+    }
+    const char* published = path.get();
+    try {
+        publishedInstallPaths.paths.push_back(std::move(path));
+    } catch (...) {
+        return "";
+    }
+    installPath.store(published, std::memory_order_release);
+    return published;
 }
 
 bool NamesAPath(const char* name) noexcept
@@ -38,12 +72,11 @@ bool NamesAPath(const char* name) noexcept
 
 const char* ReadInstallPath(bool refresh) noexcept
 {
-    if (!refresh && installPathRead.load(std::memory_order_acquire))
-        return installPath;
+    if (!refresh)
+        if (const char* path = installPath.load(std::memory_order_acquire))
+            return path;
     const std::lock_guard<std::mutex> guard(installPathReadLock);
-    if (refresh || !installPathRead.load(std::memory_order_relaxed))
-        ReadInstallPathLocked();
-    return installPath;
+    return ReadInstallPathLocked(refresh);
 }
 
 const char* ControllerLibraryFileName(const char* name, char (&buffer)[kComposedNameCapacity]) noexcept

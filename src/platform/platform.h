@@ -31,6 +31,11 @@ void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcep
 // the key or value is missing or does not fit.
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept;
 
+// The value of an environment setting, or null. Off Windows a program running
+// with privileges its invoker lacks (setuid, file capabilities) sees none, so
+// that the invoker cannot choose what such a program loads or writes.
+const char* Setting(const char* name) noexcept;
+
 // Milliseconds since an arbitrary start, wrapping at 2^32.
 std::uint32_t TickCount() noexcept;
 
@@ -54,7 +59,10 @@ inline constexpr std::uint32_t kErrorNameTooLong = 36; // ENAMETOOLONG
 // the real one.
 using TickSource = std::uint32_t (*)();
 using DebugSink = void (*)(const char* text);
+using InstallPathSource = bool (*)(char* buffer, std::uint32_t& size);
 void SetTickSource(TickSource source) noexcept;
 void SetDebugSink(DebugSink sink) noexcept;
+// Replaces where QueryInstallPathValue reads from, with the same contract.
+void SetInstallPathSource(InstallPathSource source) noexcept;
 
 } // namespace zelbridge::platform

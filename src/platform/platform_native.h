@@ -1,4 +1,5 @@
-// The operating system's own tick count and debug output, behind the test seams.
+// The operating system's own tick count, debug output and install-path value,
+// behind the test seams.
 #pragma once
 
 #include <cstdint>
@@ -7,5 +8,6 @@ namespace zelbridge::platform::native {
 
 std::uint32_t TickCount() noexcept;
 void DebugOutput(const char* text) noexcept;
+bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept;
 
 } // namespace zelbridge::platform::native

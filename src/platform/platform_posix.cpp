@@ -70,9 +70,16 @@ void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcep
         std::snprintf(text, capacity, "%s", std::strerror(static_cast<int>(code)));
 }
 
+const char* Setting(const char* name) noexcept
+{
+    return ::secure_getenv(name);
+}
+
+namespace native {
+
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {
-    const char* value = std::getenv("ZELBRIDGE_PATH");
+    const char* value = Setting("ZELBRIDGE_PATH");
     if (!value)
         return false;
     const std::size_t bytes = std::strlen(value) + 1;
@@ -82,8 +89,6 @@ bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
     size = static_cast<std::uint32_t>(bytes);
     return true;
 }
-
-namespace native {
 
 std::uint32_t TickCount() noexcept
 {

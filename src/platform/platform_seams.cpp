@@ -1,4 +1,5 @@
-// The replaceable tick source and debug sink, shared by both platform layers.
+// The replaceable tick source, debug sink and install-path source, shared by
+// both platform layers.
 #include "platform/platform.h"
 #include "platform/platform_native.h"
 
@@ -9,6 +10,7 @@ namespace {
 
 std::atomic<TickSource> tickSource{nullptr};
 std::atomic<DebugSink> debugSink{nullptr};
+std::atomic<InstallPathSource> installPathSource{nullptr};
 
 } // namespace
 
@@ -27,7 +29,14 @@ void DebugOutput(const char* text) noexcept
         native::DebugOutput(text);
 }
 
+bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
+{
+    const InstallPathSource source = installPathSource.load(std::memory_order_relaxed);
+    return source ? source(buffer, size) : native::QueryInstallPathValue(buffer, size);
+}
+
 void SetTickSource(TickSource source) noexcept { tickSource.store(source); }
 void SetDebugSink(DebugSink sink) noexcept { debugSink.store(sink); }
+void SetInstallPathSource(InstallPathSource source) noexcept { installPathSource.store(source); }
 
 } // namespace zelbridge::platform

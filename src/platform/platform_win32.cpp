@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace zelbridge::platform {
 
@@ -48,6 +49,13 @@ void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcep
         text[end - 1] = '\0';
 }
 
+const char* Setting(const char* name) noexcept
+{
+    return std::getenv(name);
+}
+
+namespace native {
+
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {
     HKEY key = nullptr;
@@ -61,8 +69,6 @@ bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
     size = dataSize;
     return true;
 }
-
-namespace native {
 
 std::uint32_t TickCount() noexcept
 {

@@ -4,6 +4,10 @@
 
 #include "zelbridge.h"
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace zelbridge::test {
 namespace {
 
@@ -54,6 +58,33 @@ TEST_F(LoadedFamilyTest, AnswerEchoShowsTheBufferAsTheDriverLeftItEvenOnFailure)
     EXPECT_EQ(trace.Take(), kM317VbLines.Entry() + kM317VbLines.DllOk() +
                                 Items({"ZEL: M317_VB_ZelGetAnswer(", "-2", ", ,", "64", ") => \"", "POS 12.5", "\\n"}));
     EXPECT_EQ(script.Log(), "m317vb:M317_ZelGetAnswer(-2,ptr,64)\n");
+}
+
+TEST_F(LoadedFamilyTest, AnswerEchoReadsNoFurtherThanTheCallersBuffer)
+{
+    Load(&M329_IsDLLAvailable);
+    script.SetAnswer("ABCDEFGH", 0);
+    script.script().answerUnterminated = true;
+    // Exactly as large as the caller said, so that a read past it is caught.
+    const std::unique_ptr<char[]> filled(new char[4]);
+    EXPECT_EQ(M329_ZelGetAnswer(1, filled.get(), 4), 0);
+    const std::unique_ptr<char[]> untouched(new char[2]{'Q', 'R'});
+    const struct {
+        char* buffer;
+        int size;
+        const char* echoed;
+    } cases[] = {{filled.get(), 4, "ABCD"}, {filled.get(), 2, "AB"}, {untouched.get(), 0, nullptr},
+                 {untouched.get(), -1, nullptr}, {nullptr, 8, nullptr}};
+    for (const auto& call : cases) {
+        trace.Take();
+        script.SetAnswer(call.size > 0 && call.buffer == filled.get() ? "ABCDEFGH" : "", 0);
+        M329_ZelGetAnswer(1, call.buffer, call.size);
+        std::vector<std::string> items{"ZEL: M329_ZelGetAnswer(", "1", ", ,", std::to_string(call.size), ") => \""};
+        if (call.echoed)
+            items.push_back(call.echoed);
+        items.push_back("\\n");
+        EXPECT_EQ(trace.Take(), kM329Lines.Entry() + kM329Lines.DllOk() + Items(items)) << call.size;
+    }
 }
 
 TEST_F(LoadedFamilyTest, SizeResultLineShowsWhatTheDriverStored)

@@ -31,7 +31,8 @@ struct LoadDelay {
 #define GRAPH_DEFINE_FUNCTION(ordinal, name, parameters, arguments, unavailable)                                    \
     extern "C" int ZELBRIDGE_CALL name parameters                                                                  \
     {                                                                                                              \
-        zelbridge::test::Record(GRAPH_TAG, "%s", zelbridge::test::GraphCallText(#name, GRAPH_UNPACK arguments).c_str()); \
+        zelbridge::test::RecordCall(GRAPH_TAG, #name,                                                               \
+                                    [&] { return zelbridge::test::GraphCallText(#name, GRAPH_UNPACK arguments); }); \
         return zelbridge::test::ResultFor(#name);                                                                  \
     }
 ZELBRIDGE_GRAPH_FUNCTIONS(GRAPH_DEFINE_FUNCTION)

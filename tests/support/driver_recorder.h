@@ -3,6 +3,7 @@
 
 #include "driver_script.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,24 @@ inline DriverScript* FindDriverScript()
     if (!address || !*address)
         return nullptr;
     return reinterpret_cast<DriverScript*>(static_cast<std::uintptr_t>(std::strtoull(address, nullptr, 16)));
+}
+
+// Counts one "tag:event"; an event beyond the table's room goes uncounted.
+inline void Count(DriverScript& script, const char* tag, const char* event)
+{
+    char key[sizeof script.counts[0].event];
+    std::snprintf(key, sizeof key, "%s:%s", tag, event);
+    while (script.logLock.exchange(1, std::memory_order_acquire) != 0) {
+    }
+    for (DriverScript::Count& count : script.counts) {
+        if (count.event[0] == '\0')
+            std::snprintf(count.event, sizeof count.event, "%s", key);
+        if (std::strcmp(count.event, key) == 0) {
+            count.value.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+    }
+    script.logLock.store(0, std::memory_order_release);
 }
 
 // Appends one line, "tag:text", to the script's log.
@@ -68,7 +87,10 @@ inline void CopyAnswer(char* buffer, std::int32_t size)
     const DriverScript* script = FindDriverScript();
     if (!script || !buffer || size <= 0)
         return;
-    std::snprintf(buffer, static_cast<std::size_t>(size), "%s", script->answer);
+    if (script->answerUnterminated)
+        std::memcpy(buffer, script->answer, std::min(std::strlen(script->answer), static_cast<std::size_t>(size)));
+    else
+        std::snprintf(buffer, static_cast<std::size_t>(size), "%s", script->answer);
 }
 
 inline void StoreAnswerSize(std::int32_t* answerSize)
@@ -98,19 +120,39 @@ inline void ApplyEffects(std::int32_t, std::int32_t* answerSize) { StoreAnswerSi
 
 // One driver function's whole body: records "tag:function(arguments)",
 // does what the contract asks and returns the result the test set.
+// Counts a call of `function` and, unless calls are muted, logs the text
+// that `describe` makes of it.
+template <typename Describe> void RecordCall(const char* tag, const char* function, Describe describe)
+{
+    DriverScript* script = FindDriverScript();
+    if (!script)
+        return;
+    Count(*script, tag, function);
+    if (!script->muteCalls)
+        Record(tag, "%s", describe().c_str());
+}
+
 template <typename... Args> std::int32_t Called(const char* tag, const char* function, Args... args)
 {
-    std::string arguments;
-    ((arguments += (arguments.empty() ? "" : ",") + DescribeArgument(args)), ...);
-    Record(tag, "%s(%s)", function, arguments.c_str());
+    RecordCall(tag, function, [&] {
+        std::string arguments;
+        ((arguments += (arguments.empty() ? "" : ",") + DescribeArgument(args)), ...);
+        return std::string(function) + "(" + arguments + ")";
+    });
     ApplyEffects(args...);
     return ResultFor(function);
 }
 
 // Records the library's load and unload, so that tests can see release order.
 struct LifetimeRecorder {
-    explicit LifetimeRecorder(const char* libraryTag) : tag(libraryTag) { Record(tag, "load"); }
-    ~LifetimeRecorder() { Record(tag, "unload"); }
+    explicit LifetimeRecorder(const char* libraryTag) : tag(libraryTag) { Happened("load"); }
+    ~LifetimeRecorder() { Happened("unload"); }
+    void Happened(const char* event) const
+    {
+        if (DriverScript* script = FindDriverScript())
+            Count(*script, tag, event);
+        Record(tag, "%s", event);
+    }
     const char* tag;
 };
 

@@ -28,6 +28,16 @@ struct DriverScript {
     // What ZelGetAnswer copies into the caller's buffer and ZelGetAnswerSize reports.
     char answer[256];
     std::int32_t answerSize;
+    // ZelGetAnswer fills the buffer with the answer's bytes and no terminator.
+    bool answerUnterminated;
+    // Calls are counted but not logged; loads and unloads are always logged.
+    bool muteCalls;
+    // How often each "tag:function", "tag:load" and "tag:unload" happened.
+    struct Count {
+        char event[64];
+        std::atomic<int> value;
+    };
+    Count counts[256];
 };
 
 } // namespace zelbridge::test

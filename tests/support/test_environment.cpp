@@ -184,6 +184,14 @@ void ScopedDriverScript::SetAnswer(const char* text, std::int32_t size)
     script_->answerSize = size;
 }
 
+int ScopedDriverScript::CountOf(const std::string& event) const
+{
+    for (const DriverScript::Count& count : script_->counts)
+        if (event == count.event)
+            return count.value.load();
+    return 0;
+}
+
 std::string ScopedDriverScript::Log() const { return std::string(script_->log, script_->logLength); }
 
 void ScopedDriverScript::ClearLog()

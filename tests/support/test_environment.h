@@ -45,6 +45,8 @@ public:
 
     void SetResult(const char* function, std::int32_t value);
     void SetAnswer(const char* text, std::int32_t size);
+    // How often "tag:function", "tag:load" or "tag:unload" happened.
+    int CountOf(const std::string& event) const;
     std::string Log() const;
     void ClearLog();
     DriverScript& script() { return *script_; }

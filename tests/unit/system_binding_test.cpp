@@ -41,7 +41,8 @@ protected:
 
 TEST_F(SystemBindingTest, ConnectResultsBecomeTheConnectionPassedToLaterCalls)
 {
-    SystemBinding system(full.module(), "DRV_");
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
     EXPECT_EQ(system.IsConnected(), 0);
 
     script.SetResult("DRV_ConnectRS232", -5);
@@ -63,7 +64,8 @@ TEST_F(SystemBindingTest, ConnectResultsBecomeTheConnectionPassedToLaterCalls)
 
 TEST_F(SystemBindingTest, EveryConnectKindStoresItsResult)
 {
-    SystemBinding system(full.module(), "DRV_");
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
     script.SetResult("DRV_InterfaceSetupDlg", 1);
     script.SetResult("DRV_ConnectNIgpib", 2);
     script.SetResult("DRV_ConnectPciBoard", 3);
@@ -87,7 +89,8 @@ TEST_F(SystemBindingTest, EveryConnectKindStoresItsResult)
 
 TEST_F(SystemBindingTest, ConnectionlessOperationsNeverPassTheConnection)
 {
-    SystemBinding system(full.module(), "DRV_");
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
     script.SetResult("DRV_ConnectRS232", 3);
     system.ConnectRS232(1, 2);
     script.ClearLog();
@@ -108,7 +111,8 @@ TEST_F(SystemBindingTest, ConnectionlessOperationsNeverPassTheConnection)
 
 TEST_F(SystemBindingTest, PerConnectionOperationsPassTheConnectionFirst)
 {
-    SystemBinding system(full.module(), "DRV_");
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
     script.SetResult("DRV_ConnectTCPIP", 9);
     system.ConnectTCPIP(1, 2);
     script.SetAnswer("ANSWER", 6);
@@ -144,7 +148,8 @@ TEST_F(SystemBindingTest, PerConnectionOperationsPassTheConnectionFirst)
 
 TEST_F(SystemBindingTest, CloseConnectionResetsTheConnectionEvenWhenNeverConnected)
 {
-    SystemBinding system(full.module(), "DRV_");
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
     system.CloseConnection();
     script.SetResult("DRV_Connect", 4);
     system.Connect(0);
@@ -157,20 +162,23 @@ TEST_F(SystemBindingTest, CloseConnectionResetsTheConnectionEvenWhenNeverConnect
                        "full:DRV_IsConnected(-1)\n");
 }
 
-TEST_F(SystemBindingTest, DestroyingASystemClosesItsConnection)
+TEST_F(SystemBindingTest, ReleasingASystemClosesItsConnectionOnce)
 {
-    {
-        SystemBinding system(full.module(), "DRV_");
-        script.SetResult("DRV_ConnectNIgpib", 12);
-        system.ConnectNIgpib(0, 1);
-        script.ClearLog();
-    }
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
+    script.SetResult("DRV_ConnectNIgpib", 12);
+    system.ConnectNIgpib(0, 1);
+    script.ClearLog();
+    system.Release();
+    system.Release();
+    EXPECT_FALSE(system.bound());
     EXPECT_EQ(script.Log(), "full:DRV_CloseConnection(12)\n");
 }
 
 TEST_F(SystemBindingTest, DriverResultsComeBackUnchanged)
 {
-    SystemBinding system(full.module(), "DRV_");
+    const OperationTable systemOperations(full.module(), "DRV_");
+    SystemBinding system(systemOperations);
     script.SetResult("DRV_GetError", -77);
     script.SetResult("DRV_TranslateError", -1);
     script.SetResult("DRV_IsConnected", 0x7fffffff);
@@ -183,7 +191,8 @@ TEST(SystemBindingMissingFunctions, ListUsbFallsBackToEnumerateFromZero)
 {
     ScopedDriverScript script;
     Driver enumerate("drv_enumerate.dll");
-    SystemBinding system(enumerate.module(), "DRV_");
+    const OperationTable systemOperations(enumerate.module(), "DRV_");
+    SystemBinding system(systemOperations);
     script.SetResult("DRV_EnumerateUSB", 5);
 
     EXPECT_EQ(system.ListUSB(8, 9), 5);
@@ -196,15 +205,18 @@ TEST(SystemBindingMissingFunctions, APendingErrorIsReportedOnceThenTheDriverIsAs
 {
     ScopedDriverScript script;
     Driver full("drv_full.dll");
-    SystemBinding system(full.module(), "NOPE_");
+    const OperationTable systemOperations(full.module(), "NOPE_");
+    SystemBinding system(systemOperations);
     // Only GetError comes from a driver that exports it.
-    SystemBinding withGetError(full.module(), "DRV_");
+    const OperationTable withGetErrorOperations(full.module(), "DRV_");
+    SystemBinding withGetError(withGetErrorOperations);
     EXPECT_EQ(system.ListUSB(1, 2), -1);
     EXPECT_EQ(system.GetError(), FUNCTION_NOT_AVAILABLE);
     EXPECT_EQ(system.GetError(), FUNCTION_NOT_AVAILABLE);
 
     Driver noGetError("drv_no_get_error.dll");
-    SystemBinding partial(noGetError.module(), "DRV_");
+    const OperationTable partialOperations(noGetError.module(), "DRV_");
+    SystemBinding partial(partialOperations);
     script.SetResult("DRV_ConnectRS232", 1);
     EXPECT_EQ(partial.ConnectRS232(1, 2), 1);
     EXPECT_EQ(partial.ZelCommandset("X"), 0);
@@ -220,7 +232,8 @@ TEST(SystemBindingMissingFunctions, MissingOperationsGiveTheirFixedResults)
 {
     ScopedDriverScript script;
     Driver empty("drv_empty.dll");
-    SystemBinding system(empty.module(), "DRV_");
+    const OperationTable systemOperations(empty.module(), "DRV_");
+    SystemBinding system(systemOperations);
     char answer[8] = "keep";
     std::int32_t size = 99;
 
@@ -263,10 +276,12 @@ TEST(SystemBindingMissingFunctions, CloseConnectionMissingKeepsTheConnection)
     ScopedDriverScript script;
     Driver noGetError("drv_no_get_error.dll");
     Driver connectOnly("drv_connect.dll");
-    SystemBinding system(noGetError.module(), "DRV_");
+    const OperationTable systemOperations(noGetError.module(), "DRV_");
+    SystemBinding system(systemOperations);
     script.SetResult("DRV_ConnectRS232", 6);
     system.ConnectRS232(0, 0);
-    SystemBinding connect(connectOnly.module(), "DRV_");
+    const OperationTable connectOperations(connectOnly.module(), "DRV_");
+    SystemBinding connect(connectOperations);
     connect.CloseDaisyChain(1);
     EXPECT_EQ(connect.GetError(), FUNCTION_NOT_AVAILABLE);
     EXPECT_EQ(system.connectionId(), 6);
@@ -279,9 +294,11 @@ TEST(SystemBindingMissingFunctions, APrefixTooLongForTheSymbolBufferResolvesNoth
     // 231 characters plus the longest operation name fill the 255 characters exactly.
     const std::string longest(231, 'P');
     const std::string tooLong(232, 'P');
-    SystemBinding fits(full.module(), longest.c_str());
-    SystemBinding overflows(full.module(), tooLong.c_str());
-    EXPECT_EQ(fits.prefix(), longest);
+    const OperationTable fitsOperations(full.module(), longest.c_str());
+    SystemBinding fits(fitsOperations);
+    const OperationTable overflowsOperations(full.module(), tooLong.c_str());
+    SystemBinding overflows(overflowsOperations);
+    EXPECT_EQ(fitsOperations.prefix(), longest);
     EXPECT_EQ(overflows.OpenUserStagesEditDialog(), 0);
     EXPECT_EQ(overflows.GetError(), FUNCTION_NOT_AVAILABLE);
     EXPECT_EQ(script.Log(), "full:load\n");
