@@ -1,5 +1,6 @@
 // The zelbridge program run as a user runs it: each subcommand against the
 // loopback driver, the failures a user meets, and wrong command lines.
+#include "families/family_catalog.h"
 #include "test_environment.h"
 #include "tool_runner.h"
 
@@ -231,6 +232,31 @@ TEST_F(ZelbridgeTool, CheckFamilyShowsTheFileTriedAndEveryMissingDriverFunction)
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(Contains(missing.out, "File tried:       " + Folder("installed") + PathSeparator() + "T520_ZEL_DLL.DLL\n"));
     EXPECT_TRUE(Contains(missing.out, "Loaded:           no, error "));
+}
+
+TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswerTheExampleStage)
+{
+    const ToolRun check = RunTool({"check", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_"});
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_TRUE(Contains(check.out, "Exports 28 of the 28 operations as \"SIM_\""));
+
+    // The session the README shows.
+    const ToolRun shell = RunTool({"shell", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb",
+                                   BinaryPath("Simulator.json")},
+                                  "*IDN?\nMOVE X 12.5\nPOS? X\nMOVE X 80\nPOS? X\nAXIS? 2\n");
+    EXPECT_EQ(shell.exitCode, 1);
+    EXPECT_EQ(shell.out, "zelbridge> QX Motion,ST-200,SIM-0001,2.1.0\nzelbridge> zelbridge> 12.500 mm\n"
+                         "zelbridge> zelbridge> 12.500 mm\nzelbridge> axis 2: linear, 100 mm travel\nzelbridge> \n");
+    EXPECT_EQ(shell.err, "zelbridge: MOVE X 80: error 7: Position out of limits\n");
+
+    installPath.Set(Folder(SIMULATED_FAMILIES_FOLDER));
+#define ZELBRIDGE_FAMILY_NAME(family, ...) #family,
+    for (const char* family : {ZELBRIDGE_FAMILIES(ZELBRIDGE_FAMILY_NAME)}) {
+        const ToolRun run = RunTool({"check", "--family", family});
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_TRUE(Contains(run.out, " driver functions are present.\n"));
+    }
+#undef ZELBRIDGE_FAMILY_NAME
 }
 
 } // namespace

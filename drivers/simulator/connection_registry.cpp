@@ -1,0 +1,123 @@
+// Handing out, finding and closing simulated connections and daisy chains.
+#include "connection_registry.h"
+
+#include <atomic>
+#include <limits>
+
+namespace simulator {
+namespace {
+
+// Trivially destructible, so still readable after the registry is gone.
+std::atomic<bool> registryDestroyed{false};
+
+} // namespace
+
+struct RegistryOwner {
+    ~RegistryOwner() { registryDestroyed = true; }
+    ConnectionRegistry registry;
+};
+
+namespace {
+
+// Made when the library is loaded, so that no first use can fall after the
+// library's exit processing.
+RegistryOwner owner;
+
+} // namespace
+
+ConnectionRegistry* ConnectionRegistry::Instance()
+{
+    return registryDestroyed ? nullptr : &owner.registry;
+}
+
+std::int32_t ConnectionRegistry::Open(LoadedDescription loaded, std::int32_t chain)
+{
+    if (!loaded.description)
+        return ConnectFailed(loaded.failure, std::move(loaded.reason));
+    auto session = std::make_unique<Session>(std::move(loaded.description));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (nextConnection_ == std::numeric_limits<std::int32_t>::max()) {
+        connectFailure_ = kTooManyConnections;
+        return kTooManyConnections;
+    }
+    const std::int32_t id = nextConnection_++;
+    connections_.emplace(id, Connection{std::move(session), chain});
+    return id;
+}
+
+std::int32_t ConnectionRegistry::ConnectFailed(std::int32_t code, std::string reason)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    connectFailure_ = code;
+    if (!reason.empty())
+        descriptionFailure_ = std::move(reason);
+    return code;
+}
+
+std::int32_t ConnectionRegistry::Close(std::int32_t id)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return connections_.erase(id) == 1 ? kNoError : kNotConnected;
+}
+
+bool ConnectionRegistry::IsOpen(std::int32_t id)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return connections_.count(id) == 1;
+}
+
+std::int32_t ConnectionRegistry::OpenChain()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (nextChain_ == std::numeric_limits<std::int32_t>::max()) {
+        connectFailure_ = kTooManyConnections;
+        return kTooManyConnections;
+    }
+    chains_.insert(nextChain_);
+    return nextChain_++;
+}
+
+bool ConnectionRegistry::IsChainOpen(std::int32_t chain)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return chains_.count(chain) == 1;
+}
+
+std::int32_t ConnectionRegistry::CloseChain(std::int32_t chain)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (chains_.erase(chain) == 0)
+        return kNotConnected;
+    for (auto connection = connections_.begin(); connection != connections_.end();)
+        connection = connection->second.chain == chain ? connections_.erase(connection) : std::next(connection);
+    return kNoError;
+}
+
+std::int32_t ConnectionRegistry::TakeError(std::int32_t id)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = connections_.find(id);
+    if (found != connections_.end())
+        return found->second.session->TakeError();
+    const std::int32_t failure = connectFailure_;
+    connectFailure_ = kNoError;
+    return failure != kNoError ? failure : kNotConnected;
+}
+
+std::string ConnectionRegistry::Translate(std::int32_t code)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (const char* own = OwnErrorText(code)) {
+        const bool explained = (code == kNoDescription || code == kInvalidDescription) && !descriptionFailure_.empty();
+        return explained ? std::string(own) + ": " + descriptionFailure_ : own;
+    }
+    for (auto connection = connections_.rbegin(); connection != connections_.rend(); ++connection) {
+        const auto& errors = connection->second.session->description().errors;
+        const auto found = errors.find(code);
+        if (found != errors.end())
+            return found->second;
+    }
+    return "unknown error code " + std::to_string(code);
+}
+
+} // namespace simulator

@@ -1,0 +1,358 @@
+// Reading a description: a first pass over the JSON checks its syntax and
+// finds where each value starts, nlohmann then builds the document, and the
+// checks below turn it into rules, naming the line and column of whatever
+// they reject.
+#include "description.h"
+
+#include "json_positions.h"
+#include "simulator_errors.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace simulator {
+namespace {
+
+using json = nlohmann::json;
+using Pointer = json::json_pointer;
+
+constexpr std::size_t kLargestFile = 16 << 20;
+constexpr std::int64_t kLongestDelayMs = 24 * 60 * 60 * 1000;
+constexpr std::int64_t kMostDecimals = 17;
+
+// A value the checks reject, and why.
+struct Invalid {
+    Pointer where;
+    std::string why;
+};
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+// A value of the document with its place in it, read with the checks a
+// description needs.
+class Node {
+public:
+    Node(const json& value, Pointer where) : value_(value), where_(std::move(where)) {}
+
+    [[noreturn]] void Fail(const std::string& why) const { throw Invalid{where_, Name() + " " + why}; }
+    const Pointer& where() const noexcept { return where_; }
+
+    std::optional<Node> Find(const char* key) const
+    {
+        const auto member = value_.find(key);
+        if (member == value_.end())
+            return std::nullopt;
+        return Node(*member, where_ / key);
+    }
+
+    Node At(const char* key) const
+    {
+        if (std::optional<Node> member = Find(key))
+            return *member;
+        Fail("lacks " + Quoted(key));
+    }
+
+    // An object with no other members than these.
+    void ExpectObject(std::initializer_list<const char*> keys) const
+    {
+        Expect(value_.is_object(), "an object");
+        for (const auto& member : value_.items()) {
+            if (std::find_if(keys.begin(), keys.end(), [&](const char* key) { return member.key() == key; }) !=
+                keys.end())
+                continue;
+            std::string known;
+            for (const char* key : keys)
+                known += (known.empty() ? "" : ", ") + std::string(key);
+            Node(member.value(), where_ / member.key()).Fail("is not known here; use one of: " + known);
+        }
+    }
+
+    std::vector<Node> Items() const
+    {
+        Expect(value_.is_array(), "an array");
+        std::vector<Node> items;
+        for (std::size_t i = 0; i < value_.size(); ++i)
+            items.emplace_back(value_[i], where_ / i);
+        return items;
+    }
+
+    std::string Text() const
+    {
+        Expect(value_.is_string(), "a string");
+        return value_.get<std::string>();
+    }
+
+    double Number() const
+    {
+        Expect(value_.is_number(), "a number");
+        return value_.get<double>();
+    }
+
+    std::int64_t Integer(std::int64_t low, std::int64_t high) const
+    {
+        Expect(value_.is_number_integer(), "a whole number");
+        // nlohmann keeps a non-negative integer unsigned, and it may not fit a signed one.
+        const bool inRange =
+            value_.is_number_unsigned()
+                ? value_.get<std::uint64_t>() <= static_cast<std::uint64_t>(high) && value_.get<std::int64_t>() >= low
+                : value_.get<std::int64_t>() >= low && value_.get<std::int64_t>() <= high;
+        if (!inRange)
+            Fail("must lie between " + std::to_string(low) + " and " + std::to_string(high));
+        return value_.get<std::int64_t>();
+    }
+
+private:
+    std::string Name() const { return where_.empty() ? "the description" : where_.to_string(); }
+
+    void Expect(bool holds, const char* what) const
+    {
+        if (!holds)
+            Fail("must be " + std::string(what) + ", not " + (value_.is_null() ? "null" : value_.type_name()));
+    }
+
+    const json& value_;
+    Pointer where_;
+};
+
+// Builds a Description from a parsed document, in the order its rules are tried.
+class DescriptionBuilder {
+public:
+    std::shared_ptr<const Description> Build(const Node& root)
+    {
+        root.ExpectObject({"description", "properties", "commands", "errors", "unknown_command"});
+        // Free text for the reader of the file, but text.
+        if (const std::optional<Node> text = root.Find("description"))
+            text->Text();
+        // Errors first: everything else may refer to their codes.
+        const std::vector<Node> errors = ItemsOf(root, "errors");
+        for (const Node& error : errors)
+            AddError(error);
+        for (const Node& property : ItemsOf(root, "properties"))
+            AddProperty(property);
+        for (const Node& command : ItemsOf(root, "commands")) {
+            command.ExpectObject({"command", "answer", "delay_ms"});
+            CommandRule& rule = AddRule(command.At("command"), Response::Action::Answer);
+            rule.response = AnswerOf(command, rule.pattern.FieldCount());
+        }
+        for (const Node& error : errors)
+            if (const std::optional<Node> command = error.Find("command"))
+                AddRule(*command, Response::Action::RaiseError).response.error = CodeOf(error.At("code"));
+        if (const std::optional<Node> unknown = root.Find("unknown_command"))
+            SetUnknownCommand(*unknown);
+        return description_;
+    }
+
+private:
+    static std::vector<Node> ItemsOf(const Node& root, const char* key)
+    {
+        const std::optional<Node> list = root.Find(key);
+        return list ? list->Items() : std::vector<Node>{};
+    }
+
+    static std::int32_t CodeOf(const Node& code)
+    {
+        return static_cast<std::int32_t>(
+            code.Integer(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    }
+
+    void AddError(const Node& error)
+    {
+        error.ExpectObject({"code", "text", "command"});
+        const Node codeNode = error.At("code");
+        const std::int32_t code = CodeOf(codeNode);
+        if (code == kNoError)
+            codeNode.Fail("may not be 0, which GetError reports when there is no error");
+        if (code == -1034)
+            codeNode.Fail("may not be -1034, which Zelbridge reports for a missing driver function");
+        if (OwnErrorText(code))
+            codeNode.Fail("may not be " + std::to_string(code) + ", the simulator's own code for \"" +
+                          OwnErrorText(code) + "\"");
+        if (!description_->errors.emplace(code, error.At("text").Text()).second)
+            codeNode.Fail("repeats the code " + std::to_string(code));
+    }
+
+    std::int32_t KnownCode(const Node& code) const
+    {
+        const std::int32_t value = CodeOf(code);
+        if (description_->errors.count(value) == 0)
+            code.Fail("names the code " + std::to_string(value) + ", which \"errors\" does not describe");
+        return value;
+    }
+
+    void AddProperty(const Node& node)
+    {
+        node.ExpectObject({"get", "set", "initial", "min", "max", "units", "decimals", "limit_error", "delay_ms"});
+        Property property{};
+        property.initial = node.At("initial").Number();
+        if (const std::optional<Node> min = node.Find("min"))
+            property.min = min->Number();
+        if (const std::optional<Node> max = node.Find("max"))
+            property.max = max->Number();
+        if (property.min && property.max && *property.min > *property.max)
+            node.At("max").Fail("is below \"min\"");
+        if ((property.min && property.initial < *property.min) || (property.max && property.initial > *property.max))
+            node.At("initial").Fail("lies outside \"min\" and \"max\"");
+        const std::optional<Node> limitError = node.Find("limit_error");
+        const bool limited = property.min || property.max;
+        if (limited && !limitError)
+            node.Fail("has limits but lacks \"limit_error\", the code a value outside them raises");
+        if (!limited && limitError)
+            limitError->Fail("needs \"min\" or \"max\"");
+        if (limitError)
+            property.limitError = KnownCode(*limitError);
+        if (const std::optional<Node> units = node.Find("units"))
+            property.units = units->Text();
+        if (const std::optional<Node> decimals = node.Find("decimals"))
+            property.decimals = static_cast<int>(decimals->Integer(0, kMostDecimals));
+
+        const std::size_t index = description_->properties.size();
+        description_->properties.push_back(property);
+        Response& getter = AddRule(node.At("get"), Response::Action::GetProperty, 0).response;
+        getter.property = index;
+        getter.delay = DelayOf(node);
+        AddRule(node.At("set"), Response::Action::SetProperty, 1).response.property = index;
+    }
+
+    // The answer at `node`, which may quote as many numbers as its command has fields.
+    static Response AnswerOf(const Node& node, std::size_t fields)
+    {
+        const Node answer = node.At("answer");
+        Response response(Response::Action::Answer);
+        response.answer = answer.Text();
+        const std::size_t quoted = HighestReference(response.answer);
+        if (quoted > fields)
+            answer.Fail("quotes {" + std::to_string(quoted) + "}, but its command has " + std::to_string(fields) +
+                        " {number} field(s)");
+        response.delay = DelayOf(node);
+        return response;
+    }
+
+    void SetUnknownCommand(const Node& node)
+    {
+        node.ExpectObject({"answer", "error", "delay_ms"});
+        const std::optional<Node> error = node.Find("error");
+        if (error.has_value() == node.Find("answer").has_value())
+            node.Fail("needs either \"answer\" or \"error\"");
+        if (error) {
+            if (node.Find("delay_ms"))
+                node.At("delay_ms").Fail("applies to an answer, not to an error");
+            description_->unknownCommand.emplace(Response::Action::RaiseError);
+            description_->unknownCommand->error = KnownCode(*error);
+        } else {
+            description_->unknownCommand = AnswerOf(node, 0);
+        }
+    }
+
+    static std::chrono::milliseconds DelayOf(const Node& node)
+    {
+        const std::optional<Node> delay = node.Find("delay_ms");
+        return std::chrono::milliseconds(delay ? delay->Integer(0, kLongestDelayMs) : 0);
+    }
+
+    // A rule for the command at `node`, which must have `fields` {number}
+    // fields when that is given, and must not repeat an earlier command.
+    CommandRule& AddRule(const Node& node, Response::Action action, std::optional<std::size_t> fields = {})
+    {
+        std::optional<CommandPattern> pattern;
+        try {
+            pattern.emplace(node.Text());
+        } catch (const std::invalid_argument& bad) {
+            node.Fail(std::string("is not a command: ") + bad.what());
+        }
+        if (fields && pattern->FieldCount() != *fields)
+            node.Fail("must have " + std::to_string(*fields) + " {number} field(s), not " +
+                      std::to_string(pattern->FieldCount()));
+        std::string key = pattern->Text();
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+        if (!commands_.emplace(key, node.where()).second)
+            node.Fail("repeats the command " + Quoted(pattern->Text()) + " of " + commands_.at(key).to_string());
+        description_->rules.push_back(CommandRule{std::move(*pattern), Response(action)});
+        return description_->rules.back();
+    }
+
+    std::shared_ptr<Description> description_ = std::make_shared<Description>();
+    // Each command so far, upper-cased, and where it was described.
+    std::map<std::string, Pointer> commands_;
+};
+
+LoadedDescription Failure(std::int32_t code, std::string reason)
+{
+    return LoadedDescription{nullptr, code, std::move(reason)};
+}
+
+LoadedDescription Parse(std::string_view text, const std::string& fileName)
+{
+    const auto at = [&](std::size_t offset) {
+        const TextPosition position = PositionOf(text, offset);
+        return Quoted(fileName) + ", line " + std::to_string(position.line) + ", column " +
+               std::to_string(position.column) + ": ";
+    };
+    const JsonPositions positions(text);
+    if (const auto& problem = positions.problem())
+        return Failure(kInvalidDescription, at(problem->offset) + problem->message);
+    // The same parser has just accepted the text.
+    const json document = json::parse(text.begin(), text.end());
+    try {
+        return LoadedDescription{DescriptionBuilder().Build(Node(document, Pointer())), kNoError, ""};
+    } catch (const Invalid& invalid) {
+        return Failure(kInvalidDescription, at(positions.OffsetOf(invalid.where)) + invalid.why);
+    }
+}
+
+} // namespace
+
+const Response* Description::Find(std::string_view command, std::vector<Number>& numbers) const
+{
+    for (const CommandRule& rule : rules)
+        if (rule.pattern.Match(command, numbers))
+            return &rule.response;
+    numbers.clear();
+    return unknownCommand ? &*unknownCommand : nullptr;
+}
+
+LoadedDescription ParseDescription(std::string_view text, const std::string& fileName) noexcept
+{
+    try {
+        return Parse(text, fileName);
+    } catch (const std::bad_alloc&) {
+        return Failure(kOutOfMemory, Quoted(fileName) + ": out of memory");
+    } catch (const std::exception& unexpected) {
+        return Failure(kInvalidDescription, Quoted(fileName) + ": " + unexpected.what());
+    }
+}
+
+LoadedDescription LoadDescription(const std::string& path) noexcept
+{
+    try {
+        std::ifstream file(path, std::ios::binary);
+        if (!file)
+            return Failure(kNoDescription, Quoted(path) + " cannot be opened");
+        std::string text;
+        char chunk[4096];
+        while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+            text.append(chunk, static_cast<std::size_t>(file.gcount()));
+            if (text.size() > kLargestFile)
+                return Failure(kInvalidDescription, Quoted(path) + " is larger than 16 MiB");
+        }
+        if (file.bad())
+            return Failure(kNoDescription, Quoted(path) + " cannot be read");
+        return ParseDescription(text, path);
+    } catch (const std::bad_alloc&) {
+        return Failure(kOutOfMemory, Quoted(path) + ": out of memory");
+    } catch (const std::exception& unexpected) {
+        return Failure(kNoDescription, Quoted(path) + ": " + unexpected.what());
+    }
+}
+
+} // namespace simulator

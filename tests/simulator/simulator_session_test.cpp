@@ -1,0 +1,258 @@
+// The simulator driven as an application drives it, through Zelbridge: the
+// example stage over the generic API with Simulator.dll and over the M329_
+// family with its simulated family library, bad description files on both,
+// a delayed answer polled for, and connections used from several threads.
+#include "api/driver_contract.h"
+#include "platform/platform.h"
+#include "simulator_errors.h"
+#include "test_environment.h"
+#include "zelbridge.h"
+#include "zelbridge_module.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace zelbridge::test {
+namespace {
+
+using namespace simulator;
+
+constexpr char kOutOfLimits[] = "Position out of limits";
+
+template <Operation operation> using Op = std::integral_constant<Operation, operation>;
+
+std::string WriteFile(const std::string& name, const std::string& text)
+{
+    const std::string path = BinaryPath(name);
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+// The calls an application makes on one connection, whichever API it uses.
+struct StageCalls {
+    std::function<int(const char*)> command;
+    std::function<int(int*)> answerSize;
+    std::function<int(char*, int)> answer;
+    std::function<int()> error;
+    std::function<int(int, char*, int)> translate;
+};
+
+enum class Api { Generic, M329 };
+
+const char* NameOf(Api api)
+{
+    return api == Api::Generic ? "Generic" : "M329";
+}
+
+void PrintTo(Api api, std::ostream* out)
+{
+    *out << NameOf(api);
+}
+
+class SimulatedStage : public ::testing::TestWithParam<Api> {
+protected:
+    // Connects to the description at `path`, or without one to the example
+    // stage, Simulator.json beside the library. The generic API names the
+    // file to ConnectUSB; the family finds it through ZELBRIDGE_SIM, as the
+    // family has no ConnectUSB. Returns the connect's result.
+    int Connect(const std::string& path = "")
+    {
+        if (GetParam() == Api::Generic)
+            return ConnectGeneric(path.empty() ? BinaryPath("Simulator.json") : path);
+        installPath_.Set(BinaryDirectory() + PathSeparator() + SIMULATED_FAMILIES_FOLDER);
+#if !defined(_WIN32)
+        // Only a Windows library can tell which folder it was loaded from.
+        if (path.empty())
+            SetEnvironment("ZELBRIDGE_SIM", BinaryPath("Simulator.json", SIMULATED_FAMILIES_FOLDER).c_str());
+#endif
+        if (!path.empty())
+            SetEnvironment("ZELBRIDGE_SIM", path.c_str());
+        const int id = ZB_EXPORT_OF(module_, M329_ConnectRS232)(1, 9600);
+        calls_ = StageCalls{
+            [=](const char* command) { return ZB_EXPORT_OF(module_, M329_ZelCommandset)(id, command); },
+            [=](int* size) { return ZB_EXPORT_OF(module_, M329_ZelGetAnswerSize)(id, size); },
+            [=](char* buffer, int size) { return ZB_EXPORT_OF(module_, M329_ZelGetAnswer)(id, buffer, size); },
+            [=] { return ZB_EXPORT_OF(module_, M329_GetError)(id); },
+            [=](int code, char* buffer, int size) {
+                return ZB_EXPORT_OF(module_, M329_TranslateError)(code, reinterpret_cast<ZelWord>(buffer), size);
+            }};
+        return id;
+    }
+
+    int ConnectGeneric(const std::string& path)
+    {
+        const int index = ZB_EXPORT_OF(module_, DefineSystem)(ZELBRIDGE_SIMULATOR_FILE, "SIM_");
+        EXPECT_GE(index, 0);
+        calls_ = StageCalls{
+            [=](const char* command) { return ZB_EXPORT_OF(module_, ZelCommandset)(index, command); },
+            [=](int* size) { return ZB_EXPORT_OF(module_, ZelGetAnswerSize)(index, size); },
+            [=](char* buffer, int size) { return ZB_EXPORT_OF(module_, ZelGetAnswer)(index, buffer, size); },
+            [=] { return ZB_EXPORT_OF(module_, GetError)(index); },
+            [=](int code, char* buffer, int size) {
+                return ZB_EXPORT_OF(module_, TranslateError)(index, code, reinterpret_cast<ZelWord>(buffer), size);
+            }};
+        return ZB_EXPORT_OF(module_, ConnectUSB)(index, reinterpret_cast<ZelWord>(path.c_str()));
+    }
+
+    // The answer waiting after a command, or "(none)".
+    std::string Answer()
+    {
+        int size = -1;
+        EXPECT_EQ(calls_.answerSize(&size), 0);
+        if (size <= 0)
+            return "(none)";
+        std::string buffer(static_cast<std::size_t>(size), 'x');
+        EXPECT_EQ(calls_.answer(buffer.data(), size), 0);
+        return buffer.c_str();
+    }
+
+    std::string Translate(int code)
+    {
+        char text[512] = {};
+        EXPECT_EQ(calls_.translate(code, text, sizeof text), 0);
+        return text;
+    }
+
+    ZelbridgeModule module_;
+    ScopedInstallPath installPath_;
+    StageCalls calls_;
+};
+
+TEST_P(SimulatedStage, MovesReadsThePositionBackAndRefusesAMoveOutOfLimits)
+{
+    const struct {
+        const char* command;
+        int result;
+        const char* answer;
+        int error;
+    } session[] = {
+        {"*IDN?", 0, "QX Motion,ST-200,SIM-0001,2.1.0", 0},
+        {"MOVE X 12.5", 0, "(none)", 0},
+        {"POS? X", 0, "12.500 mm", 0},
+        {"move y -50", 0, "(none)", 0},
+        {"POS? Y", 0, "-50.000 mm", 0},
+        {"MOVE X 80", 7, "(none)", 7},
+        {"POS? X", 0, "12.500 mm", 0},
+        {"AXIS? 2", 0, "axis 2: linear, 100 mm travel", 0},
+        {"HOME", kUnknownCommand, "(none)", kUnknownCommand},
+    };
+    ASSERT_GE(Connect(), 0);
+    for (const auto& step : session) {
+        EXPECT_EQ(calls_.command(step.command), step.result) << step.command;
+        EXPECT_EQ(Answer(), step.answer) << step.command;
+        EXPECT_EQ(calls_.error(), step.error) << step.command;
+    }
+    EXPECT_EQ(Translate(7), kOutOfLimits);
+    EXPECT_EQ(Translate(kUnknownCommand), "unknown command");
+}
+
+TEST_P(SimulatedStage, ABadDescriptionFileFailsTheConnectAndSaysWhereItIsWrong)
+{
+    const std::string api = NameOf(GetParam());
+    const struct {
+        const char* name;
+        const char* text;
+        int error;
+        const char* where;
+    } files[] = {
+        {"syntax", "{\n  \"errors\": [\n    {\"code\": 7 \"text\": \"x\"}\n  ]\n}", kInvalidDescription,
+         "\", line 3, column 21: syntax error while parsing object"},
+        {"meaning", "{\n  \"errors\": [\n    {\"code\": 7, \"txt\": \"x\"}\n  ]\n}", kInvalidDescription,
+         "\", line 3, column 24: /errors/0/txt is not known here"},
+        {"missing", nullptr, kNoDescription, "\" cannot be opened"},
+    };
+    for (const auto& file : files) {
+        const std::string name = "bad-" + api + "-" + file.name + ".json";
+        const std::string path = file.text ? WriteFile(name, file.text) : BinaryPath(name);
+        EXPECT_LT(Connect(path), 0) << file.name;
+        EXPECT_EQ(calls_.error(), file.error) << file.name;
+        const std::string text = Translate(file.error);
+        EXPECT_NE(text.find("\"" + path + file.where), std::string::npos) << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Api, SimulatedStage, ::testing::Values(Api::Generic, Api::M329),
+                         [](const ::testing::TestParamInfo<Api>& api) { return NameOf(api.param); });
+
+TEST(SimulatorDriver, ADelayedAnswerIsPolledForUntilItIsReady)
+{
+    const std::string path = WriteFile("delayed.json", R"({"commands": [
+        {"command": "SOON?", "answer": "done", "delay_ms": 50},
+        {"command": "LATER?", "answer": "never seen", "delay_ms": 86400000}]})");
+    ZelbridgeModule module;
+    const auto define = ZB_EXPORT_OF(module, DefineSystem);
+    const auto connect = ZB_EXPORT_OF(module, ConnectUSB);
+    const auto command = ZB_EXPORT_OF(module, ZelCommandset);
+    const auto answerSize = ZB_EXPORT_OF(module, ZelGetAnswerSize);
+    const auto answer = ZB_EXPORT_OF(module, ZelGetAnswer);
+    const int soon = define(ZELBRIDGE_SIMULATOR_FILE, "SIM_");
+    const int later = define(ZELBRIDGE_SIMULATOR_FILE, "SIM_");
+    ASSERT_GE(connect(soon, reinterpret_cast<ZelWord>(path.c_str())), 0);
+    ASSERT_GE(connect(later, reinterpret_cast<ZelWord>(path.c_str())), 0);
+
+    char text[32] = "x";
+    int size = -1;
+    ASSERT_EQ(command(later, "LATER?"), 0);
+    EXPECT_EQ(answerSize(later, &size), 0);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(answer(later, text, sizeof text), kAnswerNotReady);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(ZB_EXPORT_OF(module, GetError)(later), kAnswerNotReady);
+
+    ASSERT_EQ(command(soon, "SOON?"), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (answerSize(soon, &size) == 0 && size == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(size, 5);
+    EXPECT_EQ(answer(soon, text, sizeof text), 0);
+    EXPECT_STREQ(text, "done");
+}
+
+TEST(SimulatorDriver, ConnectionsUsedFromSeveralThreadsKeepTheirOwnState)
+{
+    const platform::ModuleHandle simulator = platform::OpenModule(BinaryPath(ZELBRIDGE_SIMULATOR_FILE).c_str());
+    ASSERT_NE(simulator, nullptr);
+    const auto find = [&](auto operation, const char* name) {
+        return reinterpret_cast<DriverFunction<decltype(operation)::value>>(platform::FindSymbol(simulator, name));
+    };
+    const auto connect = find(Op<Operation::ConnectUSB>(), "SIM_ConnectUSB");
+    const auto command = find(Op<Operation::ZelCommandset>(), "SIM_ZelCommandset");
+    const auto answer = find(Op<Operation::ZelGetAnswer>(), "SIM_ZelGetAnswer");
+    const auto getError = find(Op<Operation::GetError>(), "SIM_GetError");
+    const auto close = find(Op<Operation::CloseConnection>(), "SIM_CloseConnection");
+    ASSERT_TRUE(connect && command && answer && getError && close);
+
+    const std::string stage = BinaryPath("Simulator.json");
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < 25; ++round) {
+                const int id = connect(reinterpret_cast<Word>(stage.c_str()));
+                const std::string position = std::to_string(thread * 10 + round % 10) + ".000 mm";
+                char text[64] = {};
+                const bool same = command(id, ("MOVE X " + position.substr(0, position.find(' '))).c_str()) == 0 &&
+                                  command(id, "MOVE X 99") == 7 && getError(id) == 7 && command(id, "POS? X") == 0 &&
+                                  answer(id, text, sizeof text) == 0 && text == position;
+                mismatches += same ? 0 : 1;
+                close(id);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches, 0);
+    platform::CloseModule(simulator);
+}
+
+} // namespace
+} // namespace zelbridge::test
