@@ -9,7 +9,6 @@
 
 #include <memory>
 #include <ostream>
-#include <thread>
 
 namespace zelbridge {
 namespace {
@@ -66,34 +65,12 @@ bool FamilyBinding::IsAvailable() noexcept
     const FamilyDescriptor& family = *descriptor_;
     TraceStream& trace = TraceStream::Instance();
     trace << family.texts.entryLine;
-    if (loaded() || !ClaimLoad()) {
+    if (loaded() || !gate_.Claim()) {
         if (family.loadStyle != LoadStyle::ShortTrace)
             trace << kAlreadyLoadedLine;
         return true;
     }
     return Load();
-}
-
-bool FamilyBinding::ClaimLoad() noexcept
-{
-    State state = state_.load(std::memory_order_acquire);
-    for (;;) {
-        switch (state) {
-        case State::Available:
-            return false;
-        case State::Loading:
-            // Another thread's first call is loading; it ends in one load and
-            // a few resolutions, so waiting costs less than a second load.
-            std::this_thread::yield();
-            state = state_.load(std::memory_order_acquire);
-            break;
-        case State::Unloaded:
-            // On failure the exchange leaves the state it found in `state`.
-            if (state_.compare_exchange_weak(state, State::Loading, std::memory_order_acquire))
-                return true;
-            break;
-        }
-    }
 }
 
 bool FamilyBinding::Load() noexcept
@@ -102,7 +79,7 @@ bool FamilyBinding::Load() noexcept
     TraceStream& trace = TraceStream::Instance();
     const LoadResult load = OpenFamilyLibrary(family, trace);
     if (!load.module) {
-        state_.store(State::Unloaded, std::memory_order_release);
+        gate_.Finish(FirstUseGate::State::Unloaded);
         trace << family.texts.notFoundOpening << family.libraryFileName << kNotFoundLineEnd;
         if (family.loadStyle != LoadStyle::ShortTrace)
             trace << kLastErrorOpening << load.lastError << std::endl;
@@ -113,12 +90,12 @@ bool FamilyBinding::Load() noexcept
         trace << family.texts.incompleteOpening << family.libraryFileName << kNotFoundLineEnd;
         platform::CloseModule(load.module);
         entries_.fill(nullptr);
-        state_.store(State::Unloaded, std::memory_order_release);
+        gate_.Finish(FirstUseGate::State::Unloaded);
         return false;
     }
     module_ = load.module;
     // Publishes the entries: a thread that reads Available sees every one.
-    state_.store(State::Available, std::memory_order_release);
+    gate_.Finish(FirstUseGate::State::Available);
     return true;
 }
 
@@ -135,14 +112,14 @@ bool FamilyBinding::ResolveAll(platform::ModuleHandle module) noexcept
 
 void FamilyBinding::Reset() noexcept
 {
-    state_.store(State::Unloaded, std::memory_order_release);
+    gate_.Reset();
     module_ = nullptr;
     entries_.fill(nullptr);
 }
 
 void FamilyBinding::ReleaseLibrary() noexcept
 {
-    if (state_.exchange(State::Unloaded, std::memory_order_acq_rel) == State::Available)
+    if (gate_.Reset() == FirstUseGate::State::Available)
         platform::CloseModule(module_);
     module_ = nullptr;
     entries_.fill(nullptr);

@@ -6,6 +6,7 @@
 #include "families/family_catalog.h"
 #include "diag/trace_stream.h"
 #include "families/family_descriptor.h"
+#include "loader/first_use_gate.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -35,7 +36,7 @@ public:
     // True when a call may go straight to the driver: the library is loaded,
     // and the availability check and the echo lines would write nothing.
     bool ReadyForQuietCall() const noexcept { return TraceStream::Instance().disabled() && loaded(); }
-    bool loaded() const noexcept { return state_.load(std::memory_order_acquire) == State::Available; }
+    bool loaded() const noexcept { return gate_.available(); }
 
     // Forgets the library without releasing it.
     void Reset() noexcept;
@@ -43,22 +44,14 @@ public:
     void ReleaseLibrary() noexcept;
 
 private:
-    // One thread at a time loads: it holds Loading, and first calls on other
-    // threads wait for it, so the library is loaded once and its driver
-    // functions are written only before they are published. A failed or
-    // incomplete load goes back to Unloaded, so a later call tries again.
-    enum class State : unsigned char { Unloaded, Loading, Available };
-
-    // Whether this call has to load: false when another thread's load ended
-    // with the library available.
-    bool ClaimLoad() noexcept;
+    // One thread loads, the others wait for it, so the library is loaded once
+    // and its driver functions are written only before they are published. A
+    // failed or incomplete load goes back to Unloaded: a later call tries again.
     bool Load() noexcept;
     bool ResolveAll(platform::ModuleHandle module) noexcept;
 
     const FamilyDescriptor* descriptor_;
-    // Lock-free so that the binding stays constant-initialised (the MinGW
-    // mutex is not) and the forwarding path never waits.
-    std::atomic<State> state_{State::Unloaded};
+    FirstUseGate gate_;
     platform::ModuleHandle module_ = nullptr;
     std::array<platform::ProcAddress, kMaxFamilyDriverFunctions> entries_{};
 };

@@ -3,7 +3,6 @@
 
 #include "loader/library_loader.h"
 
-#include <thread>
 
 namespace zelbridge {
 
@@ -21,39 +20,20 @@ bool GraphFunctionTable::ResolveAll(platform::ModuleHandle library) noexcept
 
 bool GraphBinding::LoadOnFirstUse() noexcept
 {
-    State state = state_.load(std::memory_order_acquire);
-    for (;;) {
-        switch (state) {
-        case State::Available:
-            return true;
-        case State::Incomplete:
-            return false;
-        case State::Loading:
-            // Another thread's first call is loading; it ends in one load and
-            // a few resolutions, so waiting costs less than a second load.
-            std::this_thread::yield();
-            state = state_.load(std::memory_order_acquire);
-            break;
-        case State::Unloaded:
-            // On failure the exchange leaves the state it found in `state`.
-            if (state_.compare_exchange_weak(state, State::Loading, std::memory_order_acquire))
-                return Load();
-            break;
-        }
-    }
+    return gate_.Claim() ? Load() : gate_.available();
 }
 
 bool GraphBinding::Load() noexcept
 {
     const platform::ModuleHandle library = LoadControllerLibrary(kGraphLibraryFile);
     if (!library) {
-        state_.store(State::Unloaded, std::memory_order_release);
+        gate_.Finish(FirstUseGate::State::Unloaded);
         return false;
     }
     library_ = library;
     const bool complete = functions_.ResolveAll(library);
     // Publishes the table: a thread that reads Available sees every pointer.
-    state_.store(complete ? State::Available : State::Incomplete, std::memory_order_release);
+    gate_.Finish(complete ? FirstUseGate::State::Available : FirstUseGate::State::Unusable);
     return complete;
 }
 

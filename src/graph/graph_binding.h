@@ -4,6 +4,7 @@
 
 #include "graph/bit_exact_call.h"
 #include "graph/graph_functions.h"
+#include "loader/first_use_gate.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -41,28 +42,25 @@ public:
     // call while the library cannot be loaded, take the slow path.
     bool IsAvailable() noexcept
     {
-        return state_.load(std::memory_order_acquire) == State::Available || LoadOnFirstUse();
+        return gate_.available() || LoadOnFirstUse();
     }
 
     // Whether the library is loaded and complete, without trying to load it.
-    bool available() const noexcept { return state_.load(std::memory_order_acquire) == State::Available; }
+    bool available() const noexcept { return gate_.available(); }
 
     // Valid to call through only after IsAvailable() returned true.
     const GraphFunctionTable& functions() const noexcept { return functions_; }
 
 private:
-    // Loading is held by the one thread that loads; the others wait for it
-    // to end. A failed load goes back to Unloaded, so a later call tries again.
-    enum class State : unsigned char { Unloaded, Loading, Available, Incomplete };
-
+    // One thread loads, the others wait for it. A failed load goes back to
+    // Unloaded, so a later call tries again; an incomplete library is kept
+    // and never used.
     bool LoadOnFirstUse() noexcept;
     bool Load() noexcept;
 
     static GraphBinding instance_;
 
-    // Lock-free so that the binding stays constant-initialised (the MinGW
-    // mutex is not) and the forwarding path never waits.
-    std::atomic<State> state_{State::Unloaded};
+    FirstUseGate gate_;
     // Held for the rest of the process, also when the library is incomplete.
     platform::ModuleHandle library_ = nullptr;
     GraphFunctionTable functions_;

@@ -1,0 +1,65 @@
+// Loading a library on its first use, once, whatever the number of threads
+// making that first use: one thread claims the load, the others wait for its
+// outcome. Lock-free, so that it can be constant-initialised (the MinGW mutex
+// cannot) and a call after the first is one atomic read.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+namespace zelbridge {
+
+class FirstUseGate {
+public:
+    enum class State : unsigned char {
+        // Nothing loaded: the next call claims the load.
+        Unloaded,
+        // One thread is loading; the others wait.
+        Loading,
+        // Loaded and usable; everything the loader wrote before is published.
+        Available,
+        // Loaded, kept, and never used; no call loads it again.
+        Unusable,
+    };
+
+    constexpr FirstUseGate() noexcept = default;
+
+    bool available() const noexcept { return state_.load(std::memory_order_acquire) == State::Available; }
+
+    // True when the caller is to load now and then Finish(); false when the
+    // state is settled (Available or Unusable), after waiting for a load
+    // under way on another thread.
+    bool Claim() noexcept
+    {
+        State state = state_.load(std::memory_order_acquire);
+        for (;;) {
+            switch (state) {
+            case State::Available:
+            case State::Unusable:
+                return false;
+            case State::Loading:
+                // A first load ends in one load and a few resolutions, so
+                // waiting costs less than a second load.
+                std::this_thread::yield();
+                state = state_.load(std::memory_order_acquire);
+                break;
+            case State::Unloaded:
+                // On failure the exchange leaves the state it found in `state`.
+                if (state_.compare_exchange_weak(state, State::Loading, std::memory_order_acquire))
+                    return true;
+                break;
+            }
+        }
+    }
+
+    // Ends a claimed load; Unloaded lets the next call try again.
+    void Finish(State outcome) noexcept { state_.store(outcome, std::memory_order_release); }
+
+    // Back to Unloaded, whatever the state; the state it had.
+    State Reset() noexcept { return state_.exchange(State::Unloaded, std::memory_order_acq_rel); }
+
+private:
+    std::atomic<State> state_{State::Unloaded};
+};
+
+} // namespace zelbridge
