@@ -4,6 +4,7 @@
 
 #include "connection_registry.h"
 #include "library_location.h"
+#include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +46,7 @@ const char* TextArgument(Word text, std::size_t capacity)
 // The file that connects other than ConnectUSB answer from.
 std::optional<std::string> DefaultDescriptionPath()
 {
-    const char* named = std::getenv(kDescriptionVariable);
+    const char* named = zelbridge::platform::Setting(kDescriptionVariable);
     if (named && *named != '\0')
         return std::string(named);
     const std::string folder = LibraryFolder();

@@ -18,6 +18,10 @@ ModuleHandle OpenModule(const char* fileName) noexcept;
 ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept;
 void CloseModule(ModuleHandle module) noexcept;
 
+// The file name of the loaded module that holds `address`, in `buffer`; false
+// when there is none or the name does not fit.
+bool ModuleFileOf(const void* address, char* buffer, std::size_t capacity) noexcept;
+
 std::uint32_t LastError() noexcept;
 // Records a failure the core detects itself, such as a file name too long to load.
 void SetLastError(std::uint32_t code) noexcept;

@@ -49,6 +49,15 @@ void CloseModule(ModuleHandle module) noexcept
     ::dlclose(module);
 }
 
+bool ModuleFileOf(const void* address, char* buffer, std::size_t capacity) noexcept
+{
+    Dl_info info{};
+    if (::dladdr(address, &info) == 0 || !info.dli_fname)
+        return false;
+    const int length = std::snprintf(buffer, capacity, "%s", info.dli_fname);
+    return length >= 0 && static_cast<std::size_t>(length) < capacity;
+}
+
 std::uint32_t LastError() noexcept
 {
     return lastError;

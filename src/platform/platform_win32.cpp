@@ -24,6 +24,18 @@ void CloseModule(ModuleHandle module) noexcept
     ::FreeLibrary(static_cast<HMODULE>(module));
 }
 
+bool ModuleFileOf(const void* address, char* buffer, std::size_t capacity) noexcept
+{
+    HMODULE module = nullptr;
+    if (capacity == 0 ||
+        !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCSTR>(address), &module))
+        return false;
+    const DWORD length = ::GetModuleFileNameA(module, buffer, static_cast<DWORD>(capacity));
+    // A name cut short is no name at all.
+    return length != 0 && length < capacity;
+}
+
 std::uint32_t LastError() noexcept
 {
     return ::GetLastError();

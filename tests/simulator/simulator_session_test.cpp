@@ -69,11 +69,6 @@ protected:
         if (GetParam() == Api::Generic)
             return ConnectGeneric(path.empty() ? BinaryPath("Simulator.json") : path);
         installPath_.Set(BinaryDirectory() + PathSeparator() + SIMULATED_FAMILIES_FOLDER);
-#if !defined(_WIN32)
-        // Only a Windows library can tell which folder it was loaded from.
-        if (path.empty())
-            SetEnvironment("ZELBRIDGE_SIM", BinaryPath("Simulator.json", SIMULATED_FAMILIES_FOLDER).c_str());
-#endif
         if (!path.empty())
             SetEnvironment("ZELBRIDGE_SIM", path.c_str());
         const int id = ZB_EXPORT_OF(module_, M329_ConnectRS232)(1, 9600);
