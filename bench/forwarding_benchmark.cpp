@@ -93,22 +93,15 @@ struct Fixture {
     decltype(&::QXGraph3DAddDataPoint) driverAddDataPoint = EXPORT_OF(graph, QXGraph3DAddDataPoint);
 };
 
-Fixture& Loaded()
-{
-    static Fixture fixture;
-    return fixture;
-}
-
 // One kind of call: the loop that scripts/bench.sh counts, by name.
 struct CallKind {
     const char* name;
-    void (*loop)(long calls);
+    void (*loop)(Fixture& f, long calls);
 };
 
 #define CALL_LOOP(function, call)                                                                                \
-    __attribute__((noinline)) void function(long calls)                                                          \
+    __attribute__((noinline)) void function([[maybe_unused]] Fixture& f, long calls)                             \
     {                                                                                                            \
-        [[maybe_unused]] Fixture& f = Loaded();                                                                  \
         for (long i = 0; i < calls; ++i)                                                                         \
             benchmark::DoNotOptimize(call);                                                                      \
     }
@@ -130,12 +123,14 @@ const CallKind kCallKinds[] = {
     {"direct-QXGraph3DAddDataPoint", DirectAddDataPoint}, {"graph-QXGraph3DAddDataPoint", GraphAddDataPoint},
 };
 
-void CallLoop(benchmark::State& state, void (*loop)(long))
+// Each benchmark loads the module afresh and unloads it at its end, so that
+// the first-use and DefineSystem benchmarks find it new whatever ran before.
+void CallLoop(benchmark::State& state, void (*loop)(Fixture&, long))
 {
-    Loaded();
+    Fixture fixture;
     const long before = allocations.load();
     for (auto _ : state)
-        loop(1);
+        loop(fixture, 1);
     state.counters["allocations/call"] =
         benchmark::Counter(static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations()));
 }
@@ -196,9 +191,9 @@ int CountInstructions(const char* kindName, const char* callsText)
     for (const CallKind& kind : kCallKinds) {
         if (std::strcmp(kind.name, kindName) != 0)
             continue;
-        Loaded();
+        Fixture fixture;
         const long before = allocations.load();
-        kind.loop(calls);
+        kind.loop(fixture, calls);
         std::printf("%s %ld calls, %ld allocations\n", kind.name, calls, allocations.load() - before);
         return 0;
     }
