@@ -27,7 +27,7 @@ template <typename Function> void Find(platform::ModuleHandle module, Function& 
 BridgeModule::BridgeModule() : module_(platform::OpenModule(ZELBRIDGE_MODULE_FILE))
 {
     if (!module_)
-        throw Failure("cannot load " ZELBRIDGE_MODULE_FILE ": " + CaptureLastError().Describe());
+        throw Failure("cannot load " ZELBRIDGE_MODULE_FILE ": " + CaptureLastError(ZELBRIDGE_MODULE_FILE).Describe());
     try {
 #define ZELBRIDGE_TOOL_FIND(name) Find(module_, name, #name);
         ZELBRIDGE_TOOL_ENTRY_POINTS(ZELBRIDGE_TOOL_FIND)
