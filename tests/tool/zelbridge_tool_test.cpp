@@ -84,6 +84,8 @@ TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
         {{"check", "--family", "M329", "--prefix", "X_"}, "either --family or --driver and --prefix"},
         {{"check", "--family", "Q7"}, "unknown family 'Q7': use one of M317, M317_VB, M318, M329, T520, T5XX"},
         {{"check", "--driver"}, "--driver needs a value"},
+        {{"check", "--prefix", "X_"}, "missing --driver FILE"},
+        {{"check", "--json=yes"}, "--json takes no value"},
     };
     for (const auto& wrong : cases) {
         const ToolRun run = RunTool(wrong.arguments);
@@ -171,6 +173,7 @@ TEST_F(ZelbridgeTool, AWrongPrefixNamesTheDriverFunctionThatIsMissing)
     EXPECT_EQ(check.exitCode, 1);
     EXPECT_TRUE(Contains(check.out, "Exports 0 of the 28 operations as \"loop_\""));
     EXPECT_TRUE(Contains(check.out, "  no   loop_ZelCommandset\n"));
+    EXPECT_TRUE(Contains(check.out, "Hint: exports 28 of the 28 operations as \"LOOP_\"; did you mean --prefix LOOP_?\n"));
 }
 
 TEST_F(ZelbridgeTool, TheShellSendsEachLineOfStandardInputAndGoesOnAfterAFailure)

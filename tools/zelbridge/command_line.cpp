@@ -121,6 +121,17 @@ constexpr Option kOptions[] = {
     {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
 };
 
+// Options without a value.
+struct Flag {
+    const char* name;
+    unsigned subcommands;
+    bool Invocation::*slot;
+};
+
+constexpr Flag kFlags[] = {
+    {"--json", In(Subcommand::kCheck), &Invocation::json},
+};
+
 template <typename Entry, std::size_t count> const Entry* FindByName(const Entry (&entries)[count], const std::string& name)
 {
     const auto entry = std::find_if(std::begin(entries), std::end(entries), [&](const Entry& e) { return name == e.name; });
@@ -142,10 +153,11 @@ void Validate(const Invocation& invocation)
 {
     const Subcommand subcommand = invocation.subcommand;
     if (subcommand == Subcommand::kCheck) {
+        // With neither, check looks at every library the module uses.
         if (invocation.family) {
             if (invocation.driver || invocation.prefix)
                 throw UsageError("check takes either --family or --driver and --prefix, not both");
-        } else {
+        } else if (invocation.driver || invocation.prefix) {
             Require(invocation.driver.has_value(), "--driver FILE (or --family NAME)");
             Require(invocation.prefix.has_value(), "--prefix PREFIX");
         }
@@ -207,6 +219,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         }
         const std::string::size_type equals = argument->find('=');
         const std::string name = argument->substr(0, equals);
+        if (const Flag* flag = FindByName(kFlags, name)) {
+            if (!(flag->subcommands & In(invocation.subcommand)))
+                throw UsageError(std::string(SubcommandName(invocation.subcommand)) + " has no option " + name);
+            if (equals != std::string::npos)
+                throw UsageError(name + " takes no value");
+            invocation.*(flag->slot) = true;
+            continue;
+        }
         const Option* option = FindByName(kOptions, name);
         const LinkOption* linkOption = option ? nullptr : FindByName(kLinkOptions, name);
         const unsigned takenBy = option ? option->subcommands : linkOption ? kConnecting : 0;

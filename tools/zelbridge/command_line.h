@@ -26,6 +26,8 @@ struct Link {
 struct Invocation {
     Subcommand subcommand = Subcommand::kNone;
     bool help = false;
+    // check: write JSON instead of text.
+    bool json = false;
     std::optional<std::string> driver;
     std::optional<std::string> prefix;
     std::optional<std::string> family;

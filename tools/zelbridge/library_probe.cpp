@@ -1,11 +1,14 @@
-// Probing driver and family libraries through the module's own system table
-// and loader, so that the tool's report and the module's behaviour agree.
+// Probing driver, family and graph libraries through the module's own system
+// table and loader, so that the tool's report and the module's behaviour agree.
 #include "library_probe.h"
 
 #include "api/system_table.h"
+#include "families/family_tables.h"
+#include "graph/graph_functions.h"
 #include "loader/library_loader.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 namespace zelbridge::tool {
@@ -14,48 +17,78 @@ namespace {
 using ModuleReference = std::unique_ptr<void, decltype(&platform::CloseModule)>;
 
 // The file the loader opens for `name`.
-std::string FileTried(const std::string& name)
+std::string ControllerFileTried(const std::string& name)
 {
     char buffer[kComposedNameCapacity];
     const char* fileName = ControllerLibraryFileName(name.c_str(), buffer);
     return fileName ? fileName : name;
 }
 
-// Loads as the family's availability check does; the error is taken while
-// the composed name is still held, since releasing it may change it.
-ModuleReference LoadFamilyLibrary(const FamilyDescriptor& family, SystemError& error)
+// Loads as the module does; the error is taken while the composed name is
+// still held, since releasing it may change it.
+ModuleReference LoadRequiredLibrary(const RequiredLibrary& library, const std::string& fileTried, SystemError& error)
 {
     platform::ModuleHandle module = nullptr;
-    if (family.loadStyle == LoadStyle::SharedLoader) {
-        module = LoadControllerLibrary(family.libraryFileName);
+    if (library.sharedLoader) {
+        module = LoadControllerLibrary(library.fileName);
         if (!module)
-            error = CaptureLastError();
+            error = CaptureLastError(fileTried);
     } else {
-        const std::unique_ptr<char[]> fileName = ComposeLibraryPath(family.libraryFileName);
+        const std::unique_ptr<char[]> fileName = ComposeLibraryPath(library.fileName);
         module = fileName ? platform::OpenModule(fileName.get()) : nullptr;
         if (!module)
-            error = CaptureLastError();
+            error = CaptureLastError(fileName ? fileName.get() : library.fileName);
     }
     return ModuleReference(module, &platform::CloseModule);
 }
 
 } // namespace
 
+InstallPathValue ExamineInstallPath()
+{
+    InstallPathValue value;
+    // Room for far more than the module reads, to tell a value too long from none.
+    std::vector<char> stored(1u << 16);
+    std::uint32_t size = static_cast<std::uint32_t>(stored.size());
+    if (!platform::QueryInstallPathValue(stored.data(), size))
+        return value;
+    value.size = size;
+    value.terminated = size == 0 || stored[size - 1] == '\0';
+    if (size > kInstallPathCapacity) {
+        value.state = InstallPathValue::State::kTooLong;
+        return value;
+    }
+    value.path = ReadInstallPath();
+    if (value.path.empty()) {
+        value.state = InstallPathValue::State::kEmpty;
+        return value;
+    }
+    value.state = InstallPathValue::State::kUsable;
+    std::error_code error;
+    value.folderExists = std::filesystem::is_directory(value.path, error);
+    return value;
+}
+
 unsigned DriverReport::ExportedCount() const noexcept
 {
     return static_cast<unsigned>(std::count(exported.begin(), exported.end(), true));
+}
+
+std::string DriverFileTried(const std::string& file)
+{
+    // The system table loads the upper-cased name where file names ignore case.
+    return ControllerFileTried(platform::kFileNamesIgnoreCase ? AsciiUpperCase(file) : file);
 }
 
 DriverReport ProbeDriver(const std::string& file, const std::string& prefix)
 {
     DriverReport report;
     report.load.installPath = ReadInstallPath();
-    // The system table loads the upper-cased name where file names ignore case.
-    report.load.fileTried = FileTried(platform::kFileNamesIgnoreCase ? AsciiUpperCase(file) : file);
+    report.load.fileTried = DriverFileTried(file);
     SystemTable table;
     const std::int32_t index = table.Define(file.c_str(), prefix.c_str());
     if (index < 0) {
-        report.load.error = CaptureLastError();
+        report.load.error = CaptureLastError(report.load.fileTried);
         return report;
     }
     report.load.loaded = true;
@@ -66,18 +99,41 @@ DriverReport ProbeDriver(const std::string& file, const std::string& prefix)
     return report;
 }
 
-FamilyReport ProbeFamily(const FamilyDescriptor& family)
+RequiredLibrary FamilyLibrary(const FamilyDescriptor& family)
 {
-    FamilyReport report;
+    return {family.prefix, family.libraryFileName, family.loadStyle == LoadStyle::SharedLoader,
+            family.driverFunctionNames, family.driverFunctionCount};
+}
+
+std::vector<RequiredLibrary> RequiredLibraries()
+{
+    std::vector<RequiredLibrary> libraries;
+    for (const FamilyDescriptor& family : kFamilyDescriptors)
+        libraries.push_back(FamilyLibrary(family));
+    libraries.push_back({"QXGraph3D", kGraphLibraryFile, true, kGraphFunctionNames, kGraphFunctionCount});
+    return libraries;
+}
+
+std::string FileTried(const RequiredLibrary& library)
+{
+    if (library.sharedLoader)
+        return ControllerFileTried(library.fileName);
+    const std::unique_ptr<char[]> fileName = ComposeLibraryPath(library.fileName);
+    return fileName ? fileName.get() : library.fileName;
+}
+
+RequiredLibraryReport ProbeRequiredLibrary(const RequiredLibrary& library)
+{
+    RequiredLibraryReport report;
     report.load.installPath = ReadInstallPath();
-    report.load.fileTried = FileTried(family.libraryFileName);
-    const ModuleReference module = LoadFamilyLibrary(family, report.load.error);
+    report.load.fileTried = FileTried(library);
+    const ModuleReference module = LoadRequiredLibrary(library, report.load.fileTried, report.load.error);
     if (!module)
         return report;
     report.load.loaded = true;
-    for (std::size_t i = 0; i < family.driverFunctionCount; ++i)
-        if (!platform::FindSymbol(module.get(), family.driverFunctionNames[i]))
-            report.missing.emplace_back(family.driverFunctionNames[i]);
+    for (std::size_t i = 0; i < library.functionCount; ++i)
+        if (!platform::FindSymbol(module.get(), library.functionNames[i]))
+            report.missing.emplace_back(library.functionNames[i]);
     return report;
 }
 

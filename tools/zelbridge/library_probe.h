@@ -1,4 +1,4 @@
-// How a driver or family library is found, whether it loads and what it
+// How a driver, family or graph library is found, whether it loads and what it
 // exports, found out with the loader code the Zelbridge module is built from.
 #pragma once
 
@@ -8,10 +8,33 @@
 #include "system_error.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace zelbridge::tool {
+
+// The install-path value as stored, and what the module makes of it.
+struct InstallPathValue {
+    enum class State {
+        kNotSet,
+        // Stored without any character: the module looks for bare names by the search order.
+        kEmpty,
+        // Longer than the module reads: it is taken as not set.
+        kTooLong,
+        kUsable,
+    };
+    State state = State::kNotSet;
+    // The path the module uses; empty unless usable.
+    std::string path;
+    // The bytes stored, with the terminating zero when there is one.
+    std::uint32_t size = 0;
+    // The stored bytes end in a zero; without one the module drops the last character.
+    bool terminated = true;
+    bool folderExists = false;
+};
+
+InstallPathValue ExamineInstallPath();
 
 struct LoadAttempt {
     // Empty when no install path is set.
@@ -29,18 +52,41 @@ struct DriverReport {
     unsigned ExportedCount() const noexcept;
 };
 
+// The file DefineSystem hands to the loader for `file`.
+std::string DriverFileTried(const std::string& file);
+
 // Defines a system on `file` with `prefix` exactly as DefineSystem does, and
 // releases it again as the module does at exit.
 DriverReport ProbeDriver(const std::string& file, const std::string& prefix);
 
-struct FamilyReport {
+// A library the module uses only when it exports every function of a fixed
+// list: a family library or the graph library.
+struct RequiredLibrary {
+    // The family prefix ("M329_"), or "QXGraph3D" for the graph library.
+    std::string user;
+    const char* fileName;
+    // Loaded through the loader shared with defined systems, else by the
+    // file name composed with the install path.
+    bool sharedLoader;
+    const char* const* functionNames;
+    std::size_t functionCount;
+};
+
+RequiredLibrary FamilyLibrary(const FamilyDescriptor& family);
+// The six family libraries and the graph library.
+std::vector<RequiredLibrary> RequiredLibraries();
+
+// The file the module hands to the loader for `library`.
+std::string FileTried(const RequiredLibrary& library);
+
+struct RequiredLibraryReport {
     LoadAttempt load;
-    // The driver functions the library lacks, in resolution order.
+    // The functions the library lacks, in resolution order.
     std::vector<std::string> missing;
 };
 
-// Loads the family's library in the family's own load style and resolves
-// every driver function it needs, without tracing and without keeping it.
-FamilyReport ProbeFamily(const FamilyDescriptor& family);
+// Loads the library as the module does and resolves every function it
+// needs, without tracing and without keeping it.
+RequiredLibraryReport ProbeRequiredLibrary(const RequiredLibrary& library);
 
 } // namespace zelbridge::tool
