@@ -5,6 +5,7 @@
 #include "tool_runner.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdio>
@@ -146,6 +147,8 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
          {Tried("zel_other_arch.dll") + " is a " + kOtherArchitecture + " " + kNoun + "; " ZELBRIDGE_MODULE_FILE " is " +
           kThisArchitecture + "\n"},
          "wrong-architecture"},
+        // Bytes that JSON escapes, and one that is not UTF-8.
+        {Driver("zel_\"odd\x01\xe9.dll"), nullptr, {Tried("zel_\"odd\x01\xe9.dll") + " is not found in:\n"}, "not-found"},
         {Driver("zel_not_a_library.dll"), nullptr, {Tried("zel_not_a_library.dll") + " " + kNotALibrary}, "not-a-library"},
         {Driver("zel_needs_absent.dll"), nullptr,
          {Tried("zel_needs_absent.dll") + " needs zel_absent.dll, which is not found in:\n",
@@ -195,6 +198,7 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
         const ToolRun jsonRun = RunTool(json);
         EXPECT_EQ(jsonRun.exitCode, 1) << label;
         EXPECT_EQ(jsonRun.out.find('\n'), jsonRun.out.size() - 1) << jsonRun.out;
+        EXPECT_FALSE(nlohmann::json::parse(jsonRun.out, nullptr, false).is_discarded()) << jsonRun.out;
         if (failure.kind) {
             EXPECT_TRUE(Contains(jsonRun.out, std::string("\"problems\":[{\"kind\":\"") + failure.kind + "\""));
         }

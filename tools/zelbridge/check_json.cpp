@@ -3,7 +3,11 @@
 #include "check_report.h"
 
 #include "api/driver_contract.h"
-#include "json_writer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <utility>
 
 #ifndef ZELBRIDGE_MODULE_FILE
 #error "the build names the Zelbridge module file"
@@ -11,6 +15,9 @@
 
 namespace zelbridge::tool {
 namespace {
+
+// Members in the order they are set, which is the order the README describes.
+using Json = nlohmann::ordered_json;
 
 // The JSON names of the values of an enumeration.
 template <typename Enum> struct Key {
@@ -54,167 +61,137 @@ template <typename Enum, std::size_t count> const char* KeyOf(const Key<Enum> (&
 }
 
 // A string, or null when it is empty.
-void OptionalText(JsonWriter& json, const char* key, const std::string& text)
+Json OptionalText(const std::string& text)
 {
-    json.Key(key);
-    if (text.empty())
-        json.Null();
-    else
-        json.Value(text);
+    return text.empty() ? Json() : Json(text);
 }
 
-void Names(JsonWriter& json, const char* key, const std::vector<std::string>& names)
+Json Module()
 {
-    json.Key(key).BeginArray();
-    for (const std::string& name : names)
-        json.Value(name);
-    json.EndArray();
+    return {{"file", ZELBRIDGE_MODULE_FILE}, {"architecture", DescribeArchitecture(ThisProcessArchitecture())}};
 }
 
-void Module(JsonWriter& json)
+Json InstallPath(const InstallPathValue& value)
 {
-    json.Key("module").BeginObject();
-    json.Key("file").Value(ZELBRIDGE_MODULE_FILE);
-    json.Key("architecture").Value(DescribeArchitecture(ThisProcessArchitecture()));
-    json.EndObject();
+    return {{"state", KeyOf(kInstallPathKeys, value.state)},
+            {"path", OptionalText(value.path)},
+            {"size", value.size},
+            {"terminated", value.terminated},
+            {"folderExists", value.folderExists}};
 }
 
-void InstallPath(JsonWriter& json, const InstallPathValue& value)
+Json Folders(const std::vector<SearchedFolder>& folders)
 {
-    json.Key("installPath").BeginObject();
-    json.Key("state").Value(KeyOf(kInstallPathKeys, value.state));
-    OptionalText(json, "path", value.path);
-    json.Key("size").Value(std::int64_t{value.size});
-    json.Key("terminated").Value(value.terminated);
-    json.Key("folderExists").Value(value.folderExists);
-    json.EndObject();
-}
-
-void Folders(JsonWriter& json, const std::vector<SearchedFolder>& folders)
-{
-    json.Key("searched").BeginArray();
+    Json searched = Json::array();
     for (const SearchedFolder& folder : folders)
-        json.BeginObject().Key("folder").Value(folder.path).Key("role").Value(folder.role).EndObject();
-    json.EndArray();
+        searched.push_back(Json{{"folder", folder.path}, {"role", folder.role}});
+    return searched;
 }
 
-void Problem(JsonWriter& json, const LoadProblem& problem)
+Json Problem(const LoadProblem& problem)
 {
-    json.BeginObject();
-    json.Key("kind").Value(KeyOf(kProblemKeys, problem.kind));
-    json.Key("file").Value(problem.file);
-    OptionalText(json, "neededBy", problem.neededBy);
+    Json json = {{"kind", KeyOf(kProblemKeys, problem.kind)},
+                 {"file", problem.file},
+                 {"neededBy", OptionalText(problem.neededBy)}};
     switch (problem.kind) {
     case LoadProblem::Kind::kNotFound:
-        Folders(json, problem.searched);
-        OptionalText(json, "elsewhere", problem.elsewhere);
+        json["searched"] = Folders(problem.searched);
+        json["elsewhere"] = OptionalText(problem.elsewhere);
         break;
     case LoadProblem::Kind::kNotALibrary:
-        json.Key("format").Value(KeyOf(kFormatKeys, problem.format));
-        OptionalText(json, "architecture", problem.architecture);
+        json["format"] = KeyOf(kFormatKeys, problem.format);
+        json["architecture"] = OptionalText(problem.architecture);
         break;
     case LoadProblem::Kind::kInvalid:
-        json.Key("format").Value(KeyOf(kFormatKeys, problem.format));
-        json.Key("reason").Value(problem.detail);
+        json["format"] = KeyOf(kFormatKeys, problem.format);
+        json["reason"] = problem.detail;
         break;
     case LoadProblem::Kind::kWrongArchitecture:
-        json.Key("architecture").Value(problem.architecture);
+        json["architecture"] = problem.architecture;
         break;
     case LoadProblem::Kind::kMissingFunction:
-        json.Key("function").Value(problem.detail);
+        json["function"] = problem.detail;
         break;
     }
-    json.EndObject();
+    return json;
 }
 
-// The members that describe one library's check, in the object open.
-void Library(JsonWriter& json, const LibraryCheck& library)
+// Adds the members that describe one library's check to `json`.
+void AddLibrary(Json& json, const LibraryCheck& library)
 {
-    json.Key("fileTried").Value(library.fileTried);
-    OptionalText(json, "foundAt", library.file.path);
+    json["fileTried"] = library.fileTried;
+    json["foundAt"] = OptionalText(library.file.path);
     const bool read = library.file.reading && library.file.reading->status == BinaryReading::Status::kRead;
-    OptionalText(json, "architecture", read ? DescribeArchitecture(library.file.reading->image) : "");
-    json.Key("load").Value(KeyOf(kLoadKeys, library.load));
-    json.Key("error");
-    if (library.load == LibraryCheck::Load::kFailed)
-        json.BeginObject()
-            .Key("code")
-            .Value(std::int64_t{library.error.code})
-            .Key("text")
-            .Value(library.error.text)
-            .EndObject();
-    else
-        json.Null();
-    json.Key("problems").BeginArray();
+    json["architecture"] = OptionalText(read ? DescribeArchitecture(library.file.reading->image) : "");
+    json["load"] = KeyOf(kLoadKeys, library.load);
+    json["error"] = library.load == LibraryCheck::Load::kFailed
+                        ? Json{{"code", library.error.code}, {"text", library.error.text}}
+                        : Json();
+    Json problems = Json::array();
     for (const LoadProblem& problem : library.problems)
-        Problem(json, problem);
-    json.EndArray();
+        problems.push_back(Problem(problem));
+    json["problems"] = std::move(problems);
 }
 
-void RequiredLibraryObject(JsonWriter& json, const RequiredLibraryCheck& library)
+Json RequiredLibraryObject(const RequiredLibraryCheck& library)
 {
-    json.BeginObject();
-    json.Key("user").Value(library.library.user);
-    json.Key("file").Value(library.library.fileName);
-    json.Key("state").Value(StateKey(library.State()));
-    Library(json, library.check);
-    json.Key("functionCount").Value(static_cast<std::int64_t>(library.library.functionCount));
-    Names(json, "missingFunctions", library.missingFunctions);
-    json.EndObject();
+    Json json = {{"user", library.library.user},
+                 {"file", library.library.fileName},
+                 {"state", StateKey(library.State())}};
+    AddLibrary(json, library.check);
+    json["functionCount"] = library.library.functionCount;
+    json["missingFunctions"] = library.missingFunctions;
+    return json;
 }
 
-// Opens the report with what every check has: its form, the module and the install path.
-void BeginReport(JsonWriter& json, const char* check, const InstallPathValue& installPath)
+// What every check has: its form, the module and the install path.
+Json Report(const char* check, const InstallPathValue& installPath)
 {
-    json.BeginObject();
-    json.Key("check").Value(check);
-    Module(json);
-    InstallPath(json, installPath);
+    return {{"check", check}, {"module", Module()}, {"installPath", InstallPath(installPath)}};
+}
+
+// One line. A file name need not be UTF-8 (Windows gives names in the ANSI
+// code page): a byte that is not becomes U+FFFD rather than an exception.
+void Write(const Json& json, std::ostream& out)
+{
+    out << json.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
 } // namespace
 
 void WriteJson(const DriverCheck& check, std::ostream& out)
 {
-    JsonWriter json(out);
-    BeginReport(json, "driver", check.installPath);
-    json.Key("driver").Value(check.driver);
-    json.Key("prefix").Value(check.prefix);
-    Library(json, check.library);
+    Json json = Report("driver", check.installPath);
+    json["driver"] = check.driver;
+    json["prefix"] = check.prefix;
+    AddLibrary(json, check.library);
     std::vector<std::string> exported;
     std::vector<std::string> missing;
     for (unsigned operation = 0; operation < kOperationCount; ++operation)
         (check.exported[operation] ? exported : missing).push_back(check.prefix + kOperationNames[operation]);
     if (check.library.load != LibraryCheck::Load::kLoaded)
         missing.clear();
-    Names(json, "exported", exported);
-    Names(json, "notExported", missing);
-    json.Key("hint");
-    if (check.hint)
-        json.BeginObject().Key("prefix").Value(check.hint->prefix).Key("count").Value(std::int64_t{check.hint->count}).EndObject();
-    else
-        json.Null();
-    json.EndObject();
+    json["exported"] = exported;
+    json["notExported"] = missing;
+    json["hint"] = check.hint ? Json{{"prefix", check.hint->prefix}, {"count", check.hint->count}} : Json();
+    Write(json, out);
 }
 
 void WriteJson(const FamilyCheck& check, std::ostream& out)
 {
-    JsonWriter json(out);
-    BeginReport(json, "family", check.installPath);
-    json.Key("family");
-    RequiredLibraryObject(json, check.family);
-    json.EndObject();
+    Json json = Report("family", check.installPath);
+    json["family"] = RequiredLibraryObject(check.family);
+    Write(json, out);
 }
 
 void WriteJson(const Overview& overview, std::ostream& out)
 {
-    JsonWriter json(out);
-    BeginReport(json, "overview", overview.installPath);
-    json.Key("libraries").BeginArray();
+    Json json = Report("overview", overview.installPath);
+    Json libraries = Json::array();
     for (const RequiredLibraryCheck& library : overview.libraries)
-        RequiredLibraryObject(json, library);
-    json.EndArray();
-    json.EndObject();
+        libraries.push_back(RequiredLibraryObject(library));
+    json["libraries"] = std::move(libraries);
+    Write(json, out);
 }
 
 } // namespace zelbridge::tool
