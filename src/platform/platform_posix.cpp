@@ -15,6 +15,8 @@
 namespace zelbridge::platform {
 namespace {
 
+constexpr char kInstallVariable[] = "ZELBRIDGE_PATH";
+
 // dlopen reports its failures as text, not as a code; keep a code per thread
 // the way GetLastError does, set only by a failed load.
 thread_local std::uint32_t lastError = 0;
@@ -84,11 +86,19 @@ const char* Setting(const char* name) noexcept
     return ::secure_getenv(name);
 }
 
+bool InstallPathValueType(char* name, std::size_t capacity) noexcept
+{
+    if (capacity == 0 || !Setting(kInstallVariable))
+        return false;
+    std::snprintf(name, capacity, "%s", "environment variable");
+    return true;
+}
+
 namespace native {
 
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {
-    const char* value = Setting("ZELBRIDGE_PATH");
+    const char* value = Setting(kInstallVariable);
     if (!value)
         return false;
     const std::size_t bytes = std::strlen(value) + 1;

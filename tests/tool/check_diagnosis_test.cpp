@@ -23,10 +23,17 @@ using Arguments = std::vector<std::string>;
 constexpr char kNotALibrary[] = "is not a Windows DLL";
 constexpr char kNoun[] = "DLL";
 constexpr char kFirstFolderRole[] = "(the application's folder)";
+// Where the install path is read from, and the type a path and raw bytes get there.
+constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path: ";
+constexpr char kPathType[] = "REG_SZ";
+constexpr char kRawType[] = "REG_BINARY";
 #else
 constexpr char kNotALibrary[] = "is not an ELF shared library";
 constexpr char kNoun[] = "shared library";
 constexpr char kFirstFolderRole[] = "(the tool's run path)";
+constexpr char kInstallPathSource[] = "ZELBRIDGE_PATH: ";
+constexpr char kPathType[] = "environment variable";
+constexpr char kRawType[] = "environment variable";
 #endif
 
 constexpr bool k64Bit = sizeof(void*) == 8;
@@ -219,12 +226,15 @@ TEST_F(CheckDiagnosis, TheOverviewShowsTheInstallPathAndEveryLibrary)
     const ToolRun incomplete = RunTool({"check"});
     EXPECT_EQ(incomplete.exitCode, 1);
     EXPECT_TRUE(Contains(incomplete.out, "Install path:     " + Folder("families_incomplete") + "\n"));
+    EXPECT_TRUE(Contains(incomplete.out, std::string("Read from:        ") + kInstallPathSource + kPathType + ", " +
+                                             std::to_string(Folder("families_incomplete").size() + 1) + " bytes\n"));
     EXPECT_TRUE(Contains(incomplete.out, "  M329_      M329_ZEL_DLL.DLL      incomplete: lacks M329_GetCurrentInterfaceId\n"));
     // A library that is not there is no fault.
     EXPECT_TRUE(Contains(incomplete.out, "  QXGraph3D  wxQXGraph3D.dll       missing\n"));
     const ToolRun json = RunTool({"check", "--json"});
     EXPECT_EQ(json.exitCode, 1);
     EXPECT_TRUE(Contains(json.out, "{\"check\":\"overview\",\"module\":{\"file\":\"" ZELBRIDGE_MODULE_FILE "\""));
+    EXPECT_TRUE(Contains(json.out, std::string("\"installPath\":{\"state\":\"usable\",\"type\":\"") + kPathType + "\""));
     EXPECT_TRUE(Contains(json.out, "{\"user\":\"M329_\",\"file\":\"M329_ZEL_DLL.DLL\",\"state\":\"incomplete\""));
     EXPECT_TRUE(Contains(json.out, "\"missingFunctions\":[\"M329_GetCurrentInterfaceId\"]"));
 
@@ -234,6 +244,7 @@ TEST_F(CheckDiagnosis, TheOverviewShowsTheInstallPathAndEveryLibrary)
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_TRUE(Contains(tooLong.out, "Install path:     (unusable: "));
     EXPECT_TRUE(Contains(tooLong.out, " bytes, longer than the module reads, so it is taken as none)\n"));
+    EXPECT_TRUE(Contains(tooLong.out, std::string(kInstallPathSource) + kRawType + ", "));
 
     installPath.Set(Folder("no_such_folder"));
     const ToolRun nowhere = RunTool({"check"});

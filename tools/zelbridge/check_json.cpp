@@ -74,6 +74,7 @@ Json Module()
 Json InstallPath(const InstallPathValue& value)
 {
     return {{"state", KeyOf(kInstallPathKeys, value.state)},
+            {"type", OptionalText(value.type)},
             {"path", OptionalText(value.path)},
             {"size", value.size},
             {"terminated", value.terminated},

@@ -21,7 +21,7 @@ const std::string kContinuation(kLabelWidth + 2, ' ');
 constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path";
 constexpr char kLoaderName[] = "Windows";
 #else
-constexpr char kInstallPathSource[] = "the environment variable ZELBRIDGE_PATH";
+constexpr char kInstallPathSource[] = "ZELBRIDGE_PATH";
 constexpr char kLoaderName[] = "the dynamic loader";
 #endif
 
@@ -199,10 +199,11 @@ void WriteText(const Overview& overview, std::ostream& out)
     PrintField(out, "Zelbridge:", ZELBRIDGE_MODULE_FILE ", " + ModuleArchitecture());
     PrintInstallPath(out, overview.installPath);
     const InstallPathValue& path = overview.installPath;
+    const std::string type = path.type.empty() ? "" : path.type + ", ";
     PrintField(out, "Read from:",
                std::string(kInstallPathSource) + (path.state == InstallPathValue::State::kNotSet
                                                       ? ": not set"
-                                                      : ": " + std::to_string(path.size) + " bytes"));
+                                                      : ": " + type + std::to_string(path.size) + " bytes"));
     out << "Libraries:\n";
     for (const RequiredLibraryCheck& library : overview.libraries) {
         const std::string detail = Detail(library);

@@ -53,6 +53,9 @@ InstallPathValue ExamineInstallPath()
     if (!platform::QueryInstallPathValue(stored.data(), size))
         return value;
     value.size = size;
+    char type[64];
+    if (platform::InstallPathValueType(type, sizeof type))
+        value.type = type;
     value.terminated = size == 0 || stored[size - 1] == '\0';
     if (size > kInstallPathCapacity) {
         value.state = InstallPathValue::State::kTooLong;

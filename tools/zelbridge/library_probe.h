@@ -25,6 +25,8 @@ struct InstallPathValue {
         kUsable,
     };
     State state = State::kNotSet;
+    // "REG_SZ", "REG_BINARY", ... or "environment variable"; empty when not set.
+    std::string type;
     // The path the module uses; empty unless usable.
     std::string path;
     // The bytes stored, with the terminating zero when there is one.
