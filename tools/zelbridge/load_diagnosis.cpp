@@ -69,6 +69,18 @@ std::string FolderOf(const std::string& path)
     return end == path.rend() ? std::string() : std::string(path.begin(), end.base() - 1);
 }
 
+// The folder of a name that holds a path but no folder part: the root for
+// "/name", the drive for "C:name", else the current folder (a name whose
+// only path character is one this platform does not separate with).
+std::string FolderOfBareName(const std::string& path)
+{
+    if (!path.empty() && IsSeparator(path[0]))
+        return path.substr(0, 1);
+    if (path.size() >= 2 && path[1] == ':')
+        return path.substr(0, 2);
+    return ".";
+}
+
 std::string BaseName(const std::string& path)
 {
     return std::string(std::find_if(path.rbegin(), path.rend(), IsSeparator).base(), path.end());
@@ -402,7 +414,7 @@ LibraryFile ExamineLibrary(const std::string& fileName, const std::string& insta
     library.requested = fileName;
     const std::string folder = FolderOf(fileName);
     const bool inInstallFolder = !installPath.empty() && NameKey(folder) == NameKey(installPath);
-    library.searched.push_back({folder.empty() ? fileName.substr(0, 1) : folder,
+    library.searched.push_back({folder.empty() ? FolderOfBareName(fileName) : folder,
                                 inInstallFolder ? "the install folder" : "the folder named"});
     if (IsFile(fileName)) {
         library.path = fileName;
