@@ -28,8 +28,6 @@ enum class ForwardingKind { Plain, Silent, Command, Answer, Size, Line };
 struct EntryPointDescriptor {
     const char* exportedName;
     unsigned argumentCount;
-    // Index into the family's driver functions.
-    std::size_t driverFunction;
     ForwardingKind kind;
     // Returned when the family library cannot be used; unused by the close calls.
     std::int32_t fallback;

@@ -21,7 +21,6 @@ template <typename Result, typename... Arguments> struct ArgumentCount<Result(Ar
                                          kind, fallback)                                                               \
     EntryPointDescriptor{ZELBRIDGE_FAMILY_STRING(prefix) #operation,                                                   \
                          ArgumentCount<result parameters>::value,                                                      \
-                         static_cast<std::size_t>(family_slots::family::operation),                                    \
                          ForwardingKind::kind,                                                                         \
                          fallback,                                                                                     \
                          ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "()\n"),                                        \
