@@ -63,12 +63,12 @@ const char* ReadInstallPathLocked(bool refresh) noexcept
     return published;
 }
 
+} // namespace
+
 bool NamesAPath(const char* name) noexcept
 {
     return std::strpbrk(name, ":\\/") != nullptr;
 }
-
-} // namespace
 
 const char* ReadInstallPath(bool refresh) noexcept
 {

@@ -18,6 +18,10 @@ inline constexpr std::size_t kComposedNameCapacity = 1024;
 // call asks again; `refresh` forces a new read even after a successful one.
 const char* ReadInstallPath(bool refresh = false) noexcept;
 
+// Whether `name` holds a colon, backslash or slash, and so is loaded as it
+// stands rather than from the install folder.
+bool NamesAPath(const char* name) noexcept;
+
 // The file name LoadControllerLibrary opens for `name`: `name` itself when it
 // holds a colon, backslash or slash or no install path is known, else the
 // install path, a separator and `name` composed in `buffer`. Null when that

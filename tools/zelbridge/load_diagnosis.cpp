@@ -286,11 +286,6 @@ FolderList SearchOrder(const LibraryFile* needer)
 
 #endif
 
-bool NamesAPath(const std::string& name)
-{
-    return name.find_first_of(":\\/") != std::string::npos;
-}
-
 // A problem of `file` itself, whether asked for or needed: not there, not
 // readable as a library, or not of this process's architecture.
 std::optional<LoadProblem> ProblemOfFile(const LibraryFile& file, const std::string& neededBy)
@@ -352,7 +347,7 @@ private:
         const std::string neederName = BaseName(needer.requested);
         const auto [known, isNew] = found_.try_emplace(NameKey(import.name));
         if (isNew) {
-            known->second = NamesAPath(import.name) ? ExamineLibrary(import.name, "") : SearchOrder(&needer).Find(import.name);
+            known->second = NamesAPath(import.name.c_str()) ? ExamineLibrary(import.name, "") : SearchOrder(&needer).Find(import.name);
             known->second.requested = import.name;
             if (std::optional<LoadProblem> problem = ProblemOfFile(known->second, neederName)) {
                 if (problem->kind == LoadProblem::Kind::kNotFound)
@@ -405,7 +400,7 @@ private:
 
 LibraryFile ExamineLibrary(const std::string& fileName, const std::string& installPath)
 {
-    if (!NamesAPath(fileName)) {
+    if (!NamesAPath(fileName.c_str())) {
         LibraryFile library = SearchOrder(nullptr).Find(fileName);
         library.requested = fileName;
         return library;
