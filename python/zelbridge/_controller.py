@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import ctypes
+import math
 import threading
 import time
 from typing import Any, Callable, Optional, TypeVar, Union
@@ -176,7 +177,7 @@ class Controller:
         return buffer.value.decode(self.encoding, "replace").rstrip("\r\n")
 
     def _wait_for_answer(self, timeout: Optional[float]) -> int:
-        deadline = None if timeout is None else time.monotonic() + timeout
+        deadline: Optional[float] = None
         pause = _FIRST_PAUSE
         while True:
             result = self._answer_size(self._size_pointer)
@@ -188,7 +189,11 @@ class Controller:
             self._check("ZelGetAnswerSize", result)
             if size > 0:
                 return size
-            if deadline is not None and time.monotonic() >= deadline:
+            # The clock is read only once there is something to wait for.
+            now = time.monotonic()
+            if deadline is None:
+                deadline = now + timeout if timeout is not None else math.inf
+            elif now >= deadline:
                 raise AnswerTimeout("read", None, f"no answer within {timeout} s")
             time.sleep(pause)
             pause = min(pause * 2, _LONGEST_PAUSE)
