@@ -1,4 +1,8 @@
 """Each way of failing raises its documented exception, with a text that says why."""
+import os
+import subprocess
+import sys
+
 import pytest
 
 import zelbridge
@@ -38,3 +42,21 @@ def test_a_failure_raises_its_exception(case, action, exception, code, text, sim
         action(fixtures)
     assert getattr(raised.value, "code", None) == code
     assert text in str(raised.value)
+
+
+def test_a_family_whose_library_is_missing_is_not_available_and_raises_function_not_available(tmp_path):
+    # Zelbridge reads the install path once a process: this one gets an empty folder.
+    script = ("import zelbridge\n"
+              "family = zelbridge.Family('M329')\n"
+              "print(family.available)\n"
+              "try:\n"
+              "    family.connect_rs232(1, 9600)\n"
+              "except zelbridge.FunctionNotAvailable as error:\n"
+              "    print(error.code, error.text)\n")
+    package = os.path.dirname(os.path.dirname(zelbridge.__file__))
+    environment = dict(os.environ, ZELBRIDGE_PATH=str(tmp_path), PYTHONPATH=package)
+    lines = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True,
+                           check=True).stdout.splitlines()
+    assert lines[0] == "False"
+    assert lines[1].startswith("-1034 the M329 family library M329_ZEL_DLL.DLL cannot be used")
+    assert "`zelbridge check --family M329`" in lines[1]

@@ -119,11 +119,10 @@ _loading = threading.Lock()
 def locate(library: Optional[PathLike] = None) -> str:
     """The file to load: `library`, else $ZELBRIDGE_LIBRARY, else the library
     beside this package, else the bare name for the system's own search."""
-    if library:
-        return os.fspath(library)
-    named = os.environ.get(LIBRARY_VARIABLE)
+    named = os.fspath(library) if library else os.environ.get(LIBRARY_VARIABLE)
     if named:
-        return named
+        # Absolute, so that it names one file whatever the current folder becomes.
+        return os.path.abspath(named) if os.path.dirname(named) else named
     beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), LIBRARY_FILE)
     return beside if os.path.isfile(beside) else LIBRARY_FILE
 

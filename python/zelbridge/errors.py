@@ -13,15 +13,15 @@ class ZelbridgeError(Exception):
     the driver's TranslateError text for it; `call` names what was asked."""
 
     def __init__(self, call: str, code: Optional[int], text: str) -> None:
-        super().__init__(call, code, text)
         self.call = call
         self.code = code
         self.text = text
-
-    def __str__(self) -> str:
-        if self.code is None:
-            return f"{self.call}: {self.text}"
-        return f"{self.call}: error {self.code}" + (f": {self.text}" if self.text else "")
+        # One argument, the message: TimeoutError, a base of AnswerTimeout,
+        # would take several for an errno and a file name.
+        if code is None:
+            super().__init__(f"{call}: {text}")
+        else:
+            super().__init__(f"{call}: error {code}" + (f": {text}" if text else ""))
 
     def __reduce__(self) -> Tuple[Any, ...]:
         return (type(self), (self.call, self.code, self.text))
