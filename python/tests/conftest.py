@@ -21,5 +21,10 @@ def simulator() -> str:
 
 
 @pytest.fixture
+def loopback() -> str:
+    return os.path.join(LIBRARIES, "libLoopback.so")
+
+
+@pytest.fixture
 def answers_file() -> str:
     return os.path.join(TESTS, "answers.json")

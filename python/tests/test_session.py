@@ -36,3 +36,16 @@ def test_a_session_moves_queries_and_raises_the_limit_error_with_its_text(stage)
     assert f"MOVE {AXIS} {OUTSIDE}" in str(raised.value)
     assert stage.error() == 0, "the error is reported once"
     assert stage.query(f"POS? {AXIS}") == position(INSIDE)
+
+
+@pytest.mark.parametrize("connect, arguments, link", [
+    ("connect_rs232", (3, 19200), "rs232 port 3, 19200 baud"),
+    ("connect_tcpip", ("stage.lab", 5000), "tcp stage.lab port 5000"),
+    ("connect_gpib", (1, 4), "gpib board 1, device 4"),
+    ("connect_usb", ("LOOPBACK",), "usb LOOPBACK"),
+    ("connect_pci", (2,), "pci board 2"),
+    ("connect_dialog", (), "setup dialog, rs232 port 1, 9600 baud"),
+])
+def test_each_connect_reaches_the_driver_with_its_arguments(connect, arguments, link, loopback):
+    with getattr(zelbridge.System(loopback, "LOOP_"), connect)(*arguments) as system:
+        assert system.query("LINK?") == link
