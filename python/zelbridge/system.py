@@ -42,7 +42,7 @@ class System(Controller):
         with self._lock:
             return self._connect("ConnectTCPIP", host.encode(self.encoding), port)
 
-    def connect_usb(self, description: Text) -> "System":
+    def connect_usb(self, description: Union[Text, PathLike]) -> "System":
         """Connects to the USB device `description` names (for the simulator,
         the path of its description file)."""
         with self._lock:
