@@ -5,7 +5,7 @@
 
 #include "bridge_module.h"
 #include "command_line.h"
-#include "library_probe.h"
+#include "diagnosis/library_probe.h"
 
 #include <cstdint>
 #include <optional>

@@ -4,8 +4,8 @@
 #include "check_report.h"
 #include "families/family_tables.h"
 #include "loader/library_loader.h"
-#include "subcommands.h"
-#include "tool_errors.h"
+#include "cli/subcommands.h"
+#include "cli/tool_errors.h"
 
 #include <algorithm>
 #include <bitset>

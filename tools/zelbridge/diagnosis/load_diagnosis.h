@@ -3,7 +3,7 @@
 // each other and against this process's architecture.
 #pragma once
 
-#include "binary_image.h"
+#include "binary/binary_image.h"
 
 #include <optional>
 #include <string>
