@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,7 @@ TEST_F(ZelbridgeTool, HelpWithExamplesForTheProgramAndEachSubcommand)
         const char* usage;
         const char* example;
     } cases[] = {
-        {{"--help"}, "zelbridge send  --driver FILE --prefix PREFIX CONNECTION COMMAND...",
+        {{"--help"}, "zelbridge send  --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...",
          "zelbridge send --driver " ZELBRIDGE_LOOPBACK_FILE " --prefix LOOP_ --rs232 1,9600 \"*IDN?\""},
         {{"send", "--help"}, "Usage: zelbridge send", "zelbridge send --driver " ZELBRIDGE_LOOPBACK_FILE},
         {{"shell", "-h"}, "Usage: zelbridge shell", "zelbridge shell --driver " ZELBRIDGE_LOOPBACK_FILE},
@@ -86,6 +87,10 @@ TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
         {{"check", "--driver"}, "--driver needs a value"},
         {{"check", "--prefix", "X_"}, "missing --driver FILE"},
         {{"check", "--json=yes"}, "--json takes no value"},
+        {{"check", "--driver", "", "--prefix", "X_"}, "--driver is empty"},
+        {{"send", "--driver", "x.dll", "--prefix=", "--pci", "0", "x"}, "--prefix is empty"},
+        {OnLoopback("send", {"--usb", "", "x"}), "--usb: the description is empty"},
+        {OnLoopback("send", {"--timeout", "-1", "--pci", "0", "x"}), "--timeout: -1 is not a number of milliseconds"},
     };
     for (const auto& wrong : cases) {
         const ToolRun run = RunTool(wrong.arguments);
@@ -180,13 +185,61 @@ TEST_F(ZelbridgeTool, TheShellSendsEachLineOfStandardInputAndGoesOnAfterAFailure
 {
     const ToolRun run = RunTool(OnLoopback("shell", {"--tcp", "localhost,23"}), "*IDN?\n\nECHO a b\r\nMOVE 10\nLINK?");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "zelbridge> Zelbridge,Loopback,0,1.0\nzelbridge> zelbridge> a b\nzelbridge> zelbridge> "
-                       "tcp localhost port 23\nzelbridge> \n");
+    EXPECT_EQ(run.out, "Zelbridge,Loopback,0,1.0\na b\ntcp localhost port 23\n");
     EXPECT_EQ(run.err, "zelbridge: MOVE 10: error -201: unknown command\n");
 
     const ToolRun clean = RunTool(OnLoopback("shell", {"--pci", "0"}), "ECHO fine\n");
     EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_TRUE(Contains(clean.out, "fine\n"));
+}
+
+// A controller whose answers take their time, as real ones do: each delayed
+// answer holds back the ones after it.
+std::string WriteSlowOvenFile()
+{
+    const std::string path = BinaryPath("slow_oven.json");
+    std::ofstream(path) << R"({"commands": [
+        {"command": "TEMP?", "answer": "21.5 C", "delay_ms": 300},
+        {"command": "*IDN?", "answer": "QX Oven,OV-1"},
+        {"command": "SETP?", "answer": "40 C"},
+        {"command": "WARMUP?", "answer": "ready", "delay_ms": 800},
+        {"command": "NEVER?", "answer": "too late", "delay_ms": 60000}]})";
+    return path;
+}
+
+TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
+{
+    const Arguments oven{"--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", WriteSlowOvenFile()};
+    const auto on = [&](const char* subcommand, const Arguments& rest) {
+        Arguments arguments{subcommand};
+        arguments.insert(arguments.end(), oven.begin(), oven.end());
+        arguments.insert(arguments.end(), rest.begin(), rest.end());
+        return arguments;
+    };
+    const struct {
+        Arguments arguments;
+        const char* input;
+        int exitCode;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {on("send", {"TEMP?", "*IDN?", "SETP?"}), "", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
+        // Input that is not a terminal gets answers only, no prompts.
+        {on("shell", {}), "TEMP?\n*IDN?\nSETP?\n", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
+        {on("send", {"--timeout", "300", "NEVER?", "*IDN?"}), "", 1, "", "zelbridge: NEVER?: no answer within 300 ms\n"},
+        // Given up on at 500 ms, answered at 800 ms while *IDN? waits behind it.
+        {on("shell", {"--timeout=500"}), "WARMUP?\n*IDN?\n", 1, "late answer to WARMUP?: ready\nQX Oven,OV-1\n",
+         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        // Still owed when the input ends: waited for once more.
+        {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "late answer to WARMUP?: ready\n",
+         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+    };
+    for (const auto& session : cases) {
+        const ToolRun run = RunTool(session.arguments, session.input);
+        EXPECT_EQ(run.exitCode, session.exitCode) << session.arguments.front() << session.input << run.err;
+        EXPECT_EQ(run.out, session.out) << session.arguments.front() << session.input;
+        EXPECT_EQ(run.err, session.err) << session.arguments.front() << session.input;
+    }
 }
 
 TEST_F(ZelbridgeTool, CheckListsWhichOperationsTheDriverExports)
@@ -248,8 +301,7 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
                                    BinaryPath("Simulator.json")},
                                   "*IDN?\nMOVE X 12.5\nPOS? X\nMOVE X 80\nPOS? X\nAXIS? 2\n");
     EXPECT_EQ(shell.exitCode, 1);
-    EXPECT_EQ(shell.out, "zelbridge> QX Motion,ST-200,SIM-0001,2.1.0\nzelbridge> zelbridge> 12.500 mm\n"
-                         "zelbridge> zelbridge> 12.500 mm\nzelbridge> axis 2: linear, 100 mm travel\nzelbridge> \n");
+    EXPECT_EQ(shell.out, "QX Motion,ST-200,SIM-0001,2.1.0\n12.500 mm\n12.500 mm\naxis 2: linear, 100 mm travel\n");
     EXPECT_EQ(shell.err, "zelbridge: MOVE X 80: error 7: Position out of limits\n");
 
     installPath.Set(Folder(SIMULATED_FAMILIES_FOLDER));

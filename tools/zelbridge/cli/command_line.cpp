@@ -96,6 +96,8 @@ void StoreOnce(std::optional<std::string>& slot, const std::string& option, cons
 {
     if (slot)
         throw UsageError(option + " is given twice");
+    if (value.empty())
+        throw UsageError(option + " is empty");
     slot = value;
 }
 
@@ -119,6 +121,7 @@ constexpr Option kOptions[] = {
     {"--driver", "FILE", kEverySubcommand, &Invocation::driver},
     {"--prefix", "PREFIX", kEverySubcommand, &Invocation::prefix},
     {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
+    {"--timeout", "MS", kConnecting, &Invocation::timeout},
 };
 
 // Options without a value.
@@ -149,7 +152,7 @@ void Require(bool present, const std::string& what)
         throw UsageError("missing " + what);
 }
 
-void Validate(const Invocation& invocation)
+void Validate(Invocation& invocation)
 {
     const Subcommand subcommand = invocation.subcommand;
     if (subcommand == Subcommand::kCheck) {
@@ -165,6 +168,11 @@ void Validate(const Invocation& invocation)
         Require(invocation.driver.has_value(), "--driver FILE");
         Require(invocation.prefix.has_value(), "--prefix PREFIX");
         Require(invocation.link.has_value(), "a connection option (--rs232, --tcp, --gpib, --usb or --pci)");
+    }
+    if (invocation.timeout) {
+        invocation.timeoutMs = ParseNumber("--timeout", *invocation.timeout);
+        if (invocation.timeoutMs < 0)
+            throw UsageError("--timeout: " + *invocation.timeout + " is not a number of milliseconds");
     }
     if (subcommand == Subcommand::kSend)
         Require(!invocation.commands.empty(), "the COMMAND to send");

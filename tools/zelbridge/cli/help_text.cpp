@@ -22,6 +22,14 @@ namespace {
     "  --usb DESCRIPTION     ConnectUSB(DESCRIPTION)\n"                                                 \
     "  --pci BOARD           Connect(BOARD): the driver's ConnectPciBoard, else its Connect\n"
 
+#define ANSWER_WAIT                                                                                     \
+    "A query, a command that ends in ?, is due an answer: the tool waits for it up\n"                   \
+    "to --timeout MS (default 2000), polling the driver, and a query unanswered by\n"                   \
+    "then is an error. Another command's answer is printed if the driver has it by\n"                  \
+    "the time the tool next looks, right after the command or before the next one.\n"                 \
+    "Answers come in the order asked: one that comes after its query was given up\n"                    \
+    "on is printed as \"late answer to QUERY: ANSWER\".\n"
+
 #define DRIVER_LOOKUP                                                                                   \
     "A FILE without a folder is looked for in the install folder when one is set,\n"                   \
     "else by the system's search order, which starts in the tool's own folder.\n"
@@ -30,8 +38,8 @@ constexpr char kProgramHelp[] =
     "zelbridge: drive a controller through " ZELBRIDGE_MODULE_FILE " and a driver library.\n"
     "\n"
     "Usage:\n"
-    "  zelbridge send  --driver FILE --prefix PREFIX CONNECTION COMMAND...\n"
-    "  zelbridge shell --driver FILE --prefix PREFIX CONNECTION\n"
+    "  zelbridge send  --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...\n"
+    "  zelbridge shell --driver FILE --prefix PREFIX CONNECTION [--timeout MS]\n"
     "  zelbridge check [--json]\n"
     "  zelbridge check --driver FILE --prefix PREFIX [--json]\n"
     "  zelbridge check --family NAME [--json]\n"
@@ -53,27 +61,29 @@ constexpr char kProgramHelp[] =
     "Exit codes: 0 success, 1 failure, 2 wrong arguments.\n";
 
 constexpr char kSendHelp[] =
-    "Usage: zelbridge send --driver FILE --prefix PREFIX CONNECTION COMMAND...\n"
+    "Usage: zelbridge send --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...\n"
     "\n"
     "Defines a system on the driver library FILE, whose functions are named PREFIX\n"
     "and the operation (LOOP_ConnectRS232, LOOP_ZelCommandset, ...), connects, sends\n"
     "each COMMAND and prints its answer on a line of its own, and closes. A command\n"
-    "that has no answer prints nothing. At the first failure it prints the driver's\n"
-    "error code and text, and exits with 1. Put -- before a COMMAND that starts\n"
-    "with two dashes.\n"
-    "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
+    "that has no answer prints nothing. At the first failure, or a query without\n"
+    "an answer in time, it prints the driver's error code and text, and exits with\n"
+    "1. Put -- before a COMMAND that starts with two dashes.\n"
+    "\n" ANSWER_WAIT "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
     "Examples:\n"
     "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --rs232 1,9600 \"*IDN?\"\n"
     "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --tcp 192.168.0.5,5000 \"ECHO hello\" \"LINK?\"\n";
 
 constexpr char kShellHelp[] =
-    "Usage: zelbridge shell --driver FILE --prefix PREFIX CONNECTION\n"
+    "Usage: zelbridge shell --driver FILE --prefix PREFIX CONNECTION [--timeout MS]\n"
     "\n"
     "Connects as send does, then reads commands from standard input, one a line,\n"
     "sends each and prints its answer, until the input ends (Ctrl-D; Ctrl-Z and\n"
     "Enter on Windows). Blank lines are skipped. A failed command prints its error\n"
-    "and the shell goes on; the exit code is then 1.\n"
-    "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
+    "and the shell goes on; the exit code is then 1. Before it ends, it waits for\n"
+    "the answers still owed and prints them. It prompts only when standard input\n"
+    "is a terminal: piped input gets the answers alone.\n"
+    "\n" ANSWER_WAIT "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
     "Examples:\n"
     "  zelbridge shell --driver " LOOPBACK " --prefix LOOP_ --usb LOOPBACK\n"
     "  echo \"ECHO hello\" | zelbridge shell --driver " LOOPBACK " --prefix LOOP_ --pci 0\n";

@@ -8,7 +8,8 @@
 namespace zelbridge::tool {
 
 int RunSend(const Invocation& request, std::ostream& out, std::ostream& err);
-int RunShell(const Invocation& request, std::istream& in, std::ostream& out, std::ostream& err);
+// Prompts only when `prompt`: piped input gets answers alone.
+int RunShell(const Invocation& request, bool prompt, std::istream& in, std::ostream& out, std::ostream& err);
 int RunCheck(const Invocation& request, std::ostream& out);
 
 } // namespace zelbridge::tool
