@@ -4,6 +4,7 @@
 
 #include "library_probe.h"
 #include "load_diagnosis.h"
+#include "settings/install_path.h"
 
 #include <array>
 #include <iosfwd>

@@ -8,7 +8,6 @@
 #include "loader/library_loader.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 
 namespace zelbridge::tool {
@@ -43,34 +42,6 @@ ModuleReference LoadRequiredLibrary(const RequiredLibrary& library, const std::s
 }
 
 } // namespace
-
-InstallPathValue ExamineInstallPath()
-{
-    InstallPathValue value;
-    // Room for far more than the module reads, to tell a value too long from none.
-    std::vector<char> stored(1u << 16);
-    std::uint32_t size = static_cast<std::uint32_t>(stored.size());
-    if (!platform::QueryInstallPathValue(stored.data(), size))
-        return value;
-    value.size = size;
-    char type[64];
-    if (platform::InstallPathValueType(type, sizeof type))
-        value.type = type;
-    value.terminated = size == 0 || stored[size - 1] == '\0';
-    if (size > kInstallPathCapacity) {
-        value.state = InstallPathValue::State::kTooLong;
-        return value;
-    }
-    value.path = ReadInstallPath();
-    if (value.path.empty()) {
-        value.state = InstallPathValue::State::kEmpty;
-        return value;
-    }
-    value.state = InstallPathValue::State::kUsable;
-    std::error_code error;
-    value.folderExists = std::filesystem::is_directory(value.path, error);
-    return value;
-}
 
 unsigned DriverReport::ExportedCount() const noexcept
 {
