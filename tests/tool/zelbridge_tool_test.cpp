@@ -88,6 +88,8 @@ TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
         {{"check", "--prefix", "X_"}, "missing --driver FILE"},
         {{"check", "--json=yes"}, "--json takes no value"},
         {{"check", "--driver", "", "--prefix", "X_"}, "--driver is empty"},
+        {{"config", "--install-path", "x", "--unset"}, "either --install-path DIR or --unset"},
+        {{"config", "--install-path="}, "--install-path is empty"},
         {{"send", "--driver", "x.dll", "--prefix=", "--pci", "0", "x"}, "--prefix is empty"},
         {OnLoopback("send", {"--usb", "", "x"}), "--usb: the description is empty"},
         {OnLoopback("send", {"--timeout", "-1", "--pci", "0", "x"}), "--timeout: -1 is not a number of milliseconds"},
@@ -240,6 +242,31 @@ TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
         EXPECT_EQ(run.out, session.out) << session.arguments.front() << session.input;
         EXPECT_EQ(run.err, session.err) << session.arguments.front() << session.input;
     }
+}
+
+TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesIt)
+{
+    const std::string folder = Folder("installed");
+    const ToolRun set = RunTool({"config", "--install-path", folder + PathSeparator()});
+    const ToolRun missing = RunTool({"config", "--install-path", Folder("no_such_folder")});
+#if defined(_WIN32)
+    EXPECT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_TRUE(Contains(set.out, "Install path set to " + folder + " in HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge"));
+    EXPECT_EQ(missing.exitCode, 0) << missing.err;
+    EXPECT_EQ(missing.err, "zelbridge: warning: " + Folder("no_such_folder") + " is not a folder (yet); stored all the same\n");
+    RunTool({"config", "--install-path", folder});
+    const ToolRun check = RunTool({"check", "--driver", "drv_installed.dll", "--prefix", "DRV_"});
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_TRUE(Contains(check.out, "Install path:     " + folder + "\n"));
+    EXPECT_EQ(RunTool({"config", "--unset"}).exitCode, 0);
+    EXPECT_TRUE(Contains(RunTool({"config"}).out, "Install path:     (none set)\n"));
+#else
+    // A program cannot set its caller's environment: it says what to export.
+    EXPECT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_TRUE(Contains(set.out, "export ZELBRIDGE_PATH='" + folder + "'\n"));
+    EXPECT_TRUE(Contains(missing.err, "is not a folder (yet)"));
+    EXPECT_TRUE(Contains(RunTool({"config", "--unset"}).out, "unset ZELBRIDGE_PATH\n"));
+#endif
 }
 
 TEST_F(ZelbridgeTool, CheckListsWhichOperationsTheDriverExports)

@@ -8,7 +8,7 @@
 
 namespace zelbridge::tool {
 
-enum class Subcommand { kNone, kSend, kShell, kCheck };
+enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig };
 
 // How a system is connected: the connect entry point and what it is given.
 struct Link {
@@ -39,6 +39,9 @@ struct Invocation {
     std::optional<std::string> timeout;
     std::int32_t timeoutMs = kDefaultTimeoutMs;
     std::vector<std::string> commands;
+    // config: the folder to store, or remove the value.
+    std::optional<std::string> installPath;
+    bool unset = false;
 };
 
 // The arguments after the program name. Throws UsageError with a one-line

@@ -43,12 +43,14 @@ constexpr char kProgramHelp[] =
     "  zelbridge check [--json]\n"
     "  zelbridge check --driver FILE --prefix PREFIX [--json]\n"
     "  zelbridge check --family NAME [--json]\n"
+    "  zelbridge config [--install-path DIR | --unset]\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
     "  send    connect, send each COMMAND, print each answer, close\n"
     "  shell   connect, then send each line of standard input and print its answer\n"
     "  check   show how the libraries are found, whether they load, why not, and\n"
     "          what they export\n"
+    "  config  show, set or remove the install path, the folder of the driver libraries\n"
     "\n" CONNECTION_OPTIONS "\n"
     "The tool loads " ZELBRIDGE_MODULE_FILE " from its own folder, as an application does,\n"
     "and the driver library through it, with DefineSystem. " DRIVER_LOOKUP "\n"
@@ -124,6 +126,27 @@ constexpr char kCheckHelp[] =
     "  zelbridge check --driver " LOOPBACK " --prefix LOOP_\n"
     "  zelbridge check --family M329 --json\n";
 
+constexpr char kConfigHelp[] =
+    "Usage: zelbridge config\n"
+    "       zelbridge config --install-path DIR\n"
+    "       zelbridge config --unset\n"
+    "\n"
+    "Without options, shows the install path where " ZELBRIDGE_MODULE_FILE " reads it: the\n"
+    "registry key, its view and the value's type, and a value in the other registry\n"
+    "view, which it does not read (a 32-bit module on 64-bit Windows reads\n"
+    "HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\QX\\Zelbridge).\n"
+    "\n"
+    "--install-path stores DIR, made absolute and without a trailing separator, in\n"
+    "the view the module reads; a folder that does not exist or holds no library is\n"
+    "stored with a warning. --unset removes the value. Both need an administrator's\n"
+    "rights. On systems other than Windows the install path is the environment\n"
+    "variable ZELBRIDGE_PATH, and config tells what to export.\n"
+    "\n"
+    "Examples:\n"
+    "  zelbridge config\n"
+    "  zelbridge config --install-path \"C:\\Program Files (x86)\\QX\\Drivers\"\n"
+    "  zelbridge config --unset\n";
+
 } // namespace
 
 const char* HelpText(Subcommand subcommand) noexcept
@@ -135,6 +158,8 @@ const char* HelpText(Subcommand subcommand) noexcept
         return kShellHelp;
     case Subcommand::kCheck:
         return kCheckHelp;
+    case Subcommand::kConfig:
+        return kConfigHelp;
     case Subcommand::kNone:
         break;
     }

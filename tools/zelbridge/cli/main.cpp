@@ -28,6 +28,8 @@ int Run(const Invocation& request)
         return RunShell(request, os::StandardInputIsTerminal(), std::cin, std::cout, std::cerr);
     case Subcommand::kCheck:
         return RunCheck(request, std::cout);
+    case Subcommand::kConfig:
+        return RunConfig(request, std::cout, std::cerr);
     case Subcommand::kNone:
         break;
     }

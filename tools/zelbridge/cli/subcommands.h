@@ -1,4 +1,4 @@
-// The three subcommands, each returning the tool's exit code.
+// The subcommands, each returning the tool's exit code.
 #pragma once
 
 #include "command_line.h"
@@ -11,5 +11,6 @@ int RunSend(const Invocation& request, std::ostream& out, std::ostream& err);
 // Prompts only when `prompt`: piped input gets answers alone.
 int RunShell(const Invocation& request, bool prompt, std::istream& in, std::ostream& out, std::ostream& err);
 int RunCheck(const Invocation& request, std::ostream& out);
+int RunConfig(const Invocation& request, std::ostream& out, std::ostream& err);
 
 } // namespace zelbridge::tool

@@ -85,6 +85,8 @@ struct Overview {
     std::vector<RequiredLibraryCheck> libraries;
 };
 
+// The install path, where the module reads it, and the value in the other view.
+void WriteText(const InstallPathValue& value, std::ostream& out);
 void WriteText(const DriverCheck& check, std::ostream& out);
 void WriteText(const FamilyCheck& check, std::ostream& out);
 void WriteText(const Overview& overview, std::ostream& out);

@@ -94,8 +94,9 @@ std::string ViewNote(const std::string& view)
     return view.empty() ? "" : " (" + view + " view)";
 }
 
-// The value, where the module read it, and the value it does not read.
-void PrintInstallPath(std::ostream& out, const InstallPathValue& value)
+} // namespace
+
+void WriteText(const InstallPathValue& value, std::ostream& out)
 {
     switch (value.state) {
     case InstallPathValue::State::kNotSet:
@@ -133,6 +134,8 @@ void PrintInstallPath(std::ostream& out, const InstallPathValue& value)
         line += "; to set it where it reads: " + value.FixCommand(other.text);
     PrintField(out, "Other view:", line);
 }
+
+namespace {
 
 // Found at, loaded, and why not.
 void PrintLibrary(std::ostream& out, const LibraryCheck& library)
@@ -184,7 +187,7 @@ std::string Detail(const RequiredLibraryCheck& library)
 void WriteText(const DriverCheck& check, std::ostream& out)
 {
     PrintField(out, "Driver library:", check.driver);
-    PrintInstallPath(out, check.installPath);
+    WriteText(check.installPath, out);
     PrintLibrary(out, check.library);
     if (check.library.load != LibraryCheck::Load::kLoaded)
         return;
@@ -202,7 +205,7 @@ void WriteText(const FamilyCheck& check, std::ostream& out)
     const RequiredLibraryCheck& family = check.family;
     PrintField(out, "Family:", family.library.user);
     PrintField(out, "Library file:", family.library.fileName);
-    PrintInstallPath(out, check.installPath);
+    WriteText(check.installPath, out);
     PrintLibrary(out, family.check);
     if (family.check.load != LibraryCheck::Load::kLoaded)
         return;
@@ -219,7 +222,7 @@ void WriteText(const FamilyCheck& check, std::ostream& out)
 void WriteText(const Overview& overview, std::ostream& out)
 {
     PrintField(out, "Zelbridge:", ZELBRIDGE_MODULE_FILE ", " + ModuleArchitecture());
-    PrintInstallPath(out, overview.installPath);
+    WriteText(overview.installPath, out);
     out << "Libraries:\n";
     for (const RequiredLibraryCheck& library : overview.libraries) {
         const std::string detail = Detail(library);
