@@ -3,6 +3,7 @@
 #include "check_report.h"
 
 #include "api/driver_contract.h"
+#include "platform/platform.h"
 
 #include <iomanip>
 #include <ostream>
@@ -116,6 +117,9 @@ void WriteText(const InstallPathValue& value, std::ostream& out)
         PrintField(out, "Install path:", value.path);
         if (!value.folderExists)
             out << kContinuation << "(no such folder)\n";
+        if (value.path.back() == '/' || value.path.back() == platform::kPathSeparator)
+            out << kContinuation << "(ends in a separator: the module adds another before a file name, "
+                << "which the system reads as one)\n";
         if (!value.terminated)
             out << kContinuation << "(stored without a terminating zero: the module drops its last character)\n";
         break;

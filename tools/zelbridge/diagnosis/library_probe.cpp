@@ -50,8 +50,9 @@ unsigned DriverReport::ExportedCount() const noexcept
 
 std::string DriverFileTried(const std::string& file)
 {
-    // The system table loads the upper-cased name where file names ignore case.
-    return ControllerFileTried(platform::kFileNamesIgnoreCase ? AsciiUpperCase(file) : file);
+    // DefineSystem upper-cases the name where file names ignore case; it is
+    // shown as the user wrote it, which names the same file.
+    return ControllerFileTried(file);
 }
 
 DriverReport ProbeDriver(const std::string& file, const std::string& prefix)

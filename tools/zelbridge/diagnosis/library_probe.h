@@ -30,7 +30,7 @@ struct DriverReport {
     unsigned ExportedCount() const noexcept;
 };
 
-// The file DefineSystem hands to the loader for `file`.
+// The file DefineSystem hands to the loader for `file`, in the case the user wrote it.
 std::string DriverFileTried(const std::string& file);
 
 // Defines a system on `file` with `prefix` exactly as DefineSystem does, and

@@ -30,6 +30,10 @@ struct LibraryFile {
     bool inSystemFolder = false;
 };
 
+// The name the loader opens for `fileName`: on Windows ".DLL" is added to a
+// name without an extension, and a trailing "." stands for none.
+std::string LoaderFileName(const std::string& fileName);
+
 // Finds `fileName`, as the module hands it to the loader, where the loader
 // would find it, and reads it. `installPath` names the install folder in
 // the folders searched.
