@@ -24,7 +24,12 @@ constexpr char kNotALibrary[] = "is not a Windows DLL";
 constexpr char kNoun[] = "DLL";
 constexpr char kFirstFolderRole[] = "(the application's folder)";
 // Where the install path is read from, and the type a path and raw bytes get there.
+#if defined(_WIN64)
+constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path (64-bit view): ";
+#else
+// The win32 tests run in a 32-bit prefix, which has one registry view.
 constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path: ";
+#endif
 constexpr char kPathType[] = "REG_SZ";
 constexpr char kRawType[] = "REG_BINARY";
 #else

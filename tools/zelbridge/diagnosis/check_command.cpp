@@ -43,7 +43,7 @@ const StateName& NameOf(LibraryState state) noexcept
 LibraryCheck Examine(const std::string& fileTried, const std::string& installPath)
 {
     LibraryCheck check;
-    check.fileTried = LoaderFileName(fileTried);
+    check.fileTried = fileTried;
     check.file = ExamineLibrary(fileTried, installPath);
     if (check.file.reading && check.file.reading->status == BinaryReading::Status::kInvalid)
         check.problems = DiagnoseLoad(check.file);

@@ -5,6 +5,7 @@
 #include "api/system_table.h"
 #include "families/family_tables.h"
 #include "graph/graph_functions.h"
+#include "load_diagnosis.h"
 #include "loader/library_loader.h"
 
 #include <algorithm>
@@ -52,7 +53,7 @@ std::string DriverFileTried(const std::string& file)
 {
     // DefineSystem upper-cases the name where file names ignore case; it is
     // shown as the user wrote it, which names the same file.
-    return ControllerFileTried(file);
+    return LoaderFileName(ControllerFileTried(file));
 }
 
 DriverReport ProbeDriver(const std::string& file, const std::string& prefix)

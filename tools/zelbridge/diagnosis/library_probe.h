@@ -30,7 +30,8 @@ struct DriverReport {
     unsigned ExportedCount() const noexcept;
 };
 
-// The file DefineSystem hands to the loader for `file`, in the case the user wrote it.
+// The file the loader opens when DefineSystem is given `file`, in the case
+// the user wrote it.
 std::string DriverFileTried(const std::string& file);
 
 // Defines a system on `file` with `prefix` exactly as DefineSystem does, and

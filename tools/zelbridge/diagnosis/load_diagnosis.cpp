@@ -414,9 +414,8 @@ std::string LoaderFileName(const std::string& fileName)
     return fileName;
 }
 
-LibraryFile ExamineLibrary(const std::string& requestedName, const std::string& installPath)
+LibraryFile ExamineLibrary(const std::string& fileName, const std::string& installPath)
 {
-    const std::string fileName = LoaderFileName(requestedName);
     if (!NamesAPath(fileName.c_str())) {
         LibraryFile library = SearchOrder(nullptr).Find(fileName);
         library.requested = fileName;

@@ -34,7 +34,7 @@ struct LibraryFile {
 // name without an extension, and a trailing "." stands for none.
 std::string LoaderFileName(const std::string& fileName);
 
-// Finds `fileName`, as the module hands it to the loader, where the loader
+// Finds `fileName`, as the loader opens it (see LoaderFileName), where the loader
 // would find it, and reads it. `installPath` names the install folder in
 // the folders searched.
 LibraryFile ExamineLibrary(const std::string& fileName, const std::string& installPath);
