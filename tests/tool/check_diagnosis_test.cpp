@@ -24,7 +24,12 @@ constexpr char kNotALibrary[] = "is not a Windows DLL";
 constexpr char kNoun[] = "DLL";
 constexpr char kFirstFolderRole[] = "(the application's folder)";
 // Where the install path is read from, and the type a path and raw bytes get there.
+#if defined(_WIN64)
+constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path (64-bit view): ";
+#else
+// The win32 tests run in a 32-bit prefix, which has one registry view.
 constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path: ";
+#endif
 constexpr char kPathType[] = "REG_SZ";
 constexpr char kRawType[] = "REG_BINARY";
 #else
@@ -48,15 +53,6 @@ const std::string kOtherArchitecture = k64Bit ? "32-bit (i686)" : "64-bit (x86-6
     return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
 }
 
-// The name DefineSystem hands the loader: upper-cased where file names ignore case.
-std::string Tried(std::string name)
-{
-#if defined(_WIN32)
-    for (char& c : name)
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-#endif
-    return name;
-}
 
 std::string ReadBytes(const std::string& path)
 {
@@ -144,21 +140,21 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
         const char* kind;
     } cases[] = {
         {Driver("zel_nowhere.dll"), nullptr,
-         {"Loaded:           no, error ", "Why:              " + Tried("zel_nowhere.dll") + " is not found in:\n",
+         {"Loaded:           no, error ", "Why:              " + std::string("zel_nowhere.dll") + " is not found in:\n",
           BinaryDirectory() + " " + kFirstFolderRole + "\n"},
          "not-found"},
         {{"check", "--family", "T520"}, "installed",
          {"T520_ZEL_DLL.DLL is not found in:\n                    " + Folder("installed") + " (the install folder)\n"},
          "not-found"},
         {Driver("zel_other_arch.dll"), nullptr,
-         {Tried("zel_other_arch.dll") + " is a " + kOtherArchitecture + " " + kNoun + "; " ZELBRIDGE_MODULE_FILE " is " +
+         {std::string("zel_other_arch.dll") + " is a " + kOtherArchitecture + " " + kNoun + "; " ZELBRIDGE_MODULE_FILE " is " +
           kThisArchitecture + "\n"},
          "wrong-architecture"},
         // Bytes that JSON escapes, and one that is not UTF-8.
-        {Driver("zel_\"odd\x01\xe9.dll"), nullptr, {Tried("zel_\"odd\x01\xe9.dll") + " is not found in:\n"}, "not-found"},
-        {Driver("zel_not_a_library.dll"), nullptr, {Tried("zel_not_a_library.dll") + " " + kNotALibrary}, "not-a-library"},
+        {Driver("zel_\"odd\x01\xe9.dll"), nullptr, {std::string("zel_\"odd\x01\xe9.dll") + " is not found in:\n"}, "not-found"},
+        {Driver("zel_not_a_library.dll"), nullptr, {std::string("zel_not_a_library.dll") + " " + kNotALibrary}, "not-a-library"},
         {Driver("zel_needs_absent.dll"), nullptr,
-         {Tried("zel_needs_absent.dll") + " needs zel_absent.dll, which is not found in:\n",
+         {std::string("zel_needs_absent.dll") + " needs zel_absent.dll, which is not found in:\n",
           BinaryDirectory() + " " + kFirstFolderRole + "\n"},
          "not-found"},
         {Driver("zel_needs_absent.dll"), "fixtures_beside",
@@ -167,7 +163,7 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
         // Windows refuses it with error 127; Wine loads it with a stub in the
         // function's place. Either way the tool names the function.
         {Driver("zel_needs_function.dll"), nullptr,
-         {Tried("zel_needs_function.dll") + " imports ZelWithdrawn from ",
+         {std::string("zel_needs_function.dll") + " imports ZelWithdrawn from ",
           "zel_provider.dll, which does not export it\n"},
          "missing-function"},
 #else
@@ -175,15 +171,15 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
         {Driver("zel_needs_function.dll"), nullptr, {"undefined symbol: ZelWithdrawn"}, nullptr},
 #endif
         {Driver("zel_empty.dll"), nullptr,
-         {Tried("zel_empty.dll") + " is not a valid " + kNoun + ": the file is empty\n", "Loaded:           no, not tried\n"},
+         {std::string("zel_empty.dll") + " is not a valid " + kNoun + ": the file is empty\n", "Loaded:           no, not tried\n"},
          "invalid"},
         {Driver("zel_truncated.dll"), nullptr,
-         {Tried("zel_truncated.dll") + " is not a valid DLL: the optional header is cut off\n"}, "invalid"},
+         {std::string("zel_truncated.dll") + " is not a valid DLL: the optional header is cut off\n"}, "invalid"},
         {Driver("zel_imports_outside.dll"), nullptr,
-         {Tried("zel_imports_outside.dll") + " is not a valid DLL: the import table points outside the file\n"},
+         {std::string("zel_imports_outside.dll") + " is not a valid DLL: the import table points outside the file\n"},
          "invalid"},
         {Driver("zel_unterminated_name.dll"), nullptr,
-         {Tried("zel_unterminated_name.dll") +
+         {std::string("zel_unterminated_name.dll") +
           " is not a valid DLL: the name of an imported library has no terminating zero\n"},
          "invalid"},
     };
@@ -252,6 +248,45 @@ TEST_F(CheckDiagnosis, TheOverviewShowsTheInstallPathAndEveryLibrary)
     EXPECT_TRUE(Contains(nowhere.out, Folder("no_such_folder") + "\n                    (no such folder)\n"));
     EXPECT_TRUE(Contains(nowhere.out, "  T5XX_      T5XX_ZEL_DLL.DLL      missing\n"));
 }
+
+#if defined(_WIN32)
+TEST_F(CheckDiagnosis, NamesAreCompletedAsTheLoaderCompletesThemAndShownAsWritten)
+{
+    // The loopback driver under a name without an extension, which the loader never opens.
+    const std::string copy = BinaryPath("Loop32");
+    std::ofstream(copy, std::ios::binary) << ReadBytes(BinaryPath(ZELBRIDGE_LOOPBACK_FILE));
+    const std::string root = BinaryDirectory().substr(0, 3);
+    const struct {
+        std::string driver;
+        int exitCode;
+        std::string shown;
+    } cases[] = {
+        {"Loopback", 0, "File tried:       Loopback.DLL\nFound at:         " + BinaryPath("Loopback.DLL") + "\n"},
+        {"Loop32", 1, "Why:              Loop32.DLL is not found in:\n"},
+        // A trailing dot stands for no extension.
+        {copy + ".", 0, "File tried:       " + copy + "\nLoaded:           yes\n"},
+        {"\\Loop32.dll", 1, "Loop32.dll is not found in:\n                    " + root + " (the folder named)\n"},
+    };
+    for (const auto& name : cases) {
+        const ToolRun run = RunTool({"check", "--driver", name.driver, "--prefix", "LOOP_"});
+        EXPECT_EQ(run.exitCode, name.exitCode) << run.out;
+        EXPECT_TRUE(Contains(run.out, name.shown));
+    }
+    const ToolRun json = RunTool({"check", "--driver", "Loopback", "--prefix", "LOOP_", "--json"});
+    EXPECT_TRUE(Contains(json.out, "\"foundAt\":" + nlohmann::json(BinaryPath("Loopback.DLL")).dump()));
+    EXPECT_TRUE(Contains(json.out, "\"architecture\":\"" + kThisArchitecture + "\""));
+    std::remove(copy.c_str());
+
+    installPath.Set(BinaryDirectory() + "\\");
+    EXPECT_TRUE(Contains(RunTool({"check"}).out, "\n                    (ends in a separator: the module adds another"));
+
+    // A value that is not a string is not a folder, whatever its bytes spell.
+    installPath.SetRaw(std::string("C:\\", 4));
+    const ToolRun binary = RunTool({"check"});
+    EXPECT_EQ(binary.exitCode, 1);
+    EXPECT_TRUE(Contains(binary.out, "Install path:     (unusable: a REG_BINARY value, not a string)\n"));
+}
+#endif
 
 } // namespace
 } // namespace zelbridge::test

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,7 @@ TEST_F(ZelbridgeTool, HelpWithExamplesForTheProgramAndEachSubcommand)
         const char* usage;
         const char* example;
     } cases[] = {
-        {{"--help"}, "zelbridge send  --driver FILE --prefix PREFIX CONNECTION COMMAND...",
+        {{"--help"}, "zelbridge send  --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...",
          "zelbridge send --driver " ZELBRIDGE_LOOPBACK_FILE " --prefix LOOP_ --rs232 1,9600 \"*IDN?\""},
         {{"send", "--help"}, "Usage: zelbridge send", "zelbridge send --driver " ZELBRIDGE_LOOPBACK_FILE},
         {{"shell", "-h"}, "Usage: zelbridge shell", "zelbridge shell --driver " ZELBRIDGE_LOOPBACK_FILE},
@@ -86,6 +87,12 @@ TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
         {{"check", "--driver"}, "--driver needs a value"},
         {{"check", "--prefix", "X_"}, "missing --driver FILE"},
         {{"check", "--json=yes"}, "--json takes no value"},
+        {{"check", "--driver", "", "--prefix", "X_"}, "--driver is empty"},
+        {{"config", "--install-path", "x", "--unset"}, "either --install-path DIR or --unset"},
+        {{"config", "--install-path="}, "--install-path is empty"},
+        {{"send", "--driver", "x.dll", "--prefix=", "--pci", "0", "x"}, "--prefix is empty"},
+        {OnLoopback("send", {"--usb", "", "x"}), "--usb: the description is empty"},
+        {OnLoopback("send", {"--timeout", "-1", "--pci", "0", "x"}), "--timeout: -1 is not a number of milliseconds"},
     };
     for (const auto& wrong : cases) {
         const ToolRun run = RunTool(wrong.arguments);
@@ -146,9 +153,11 @@ TEST_F(ZelbridgeTool, AFailedConnectShowsWhyTheDriverRefused)
 
 TEST_F(ZelbridgeTool, AMissingDriverFileShowsTheFileTriedAndTheSystemsError)
 {
-    const ToolRun run = RunTool({"send", "--driver", "nowhere.dll", "--prefix", "LOOP_", "--pci", "0", "*IDN?"});
+    const ToolRun run = RunTool({"send", "--driver", "nowhere", "--prefix", "LOOP_", "--pci", "0", "*IDN?"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.err, "zelbridge: cannot load the driver library nowhere.dll (tried "));
+    // The name the loader completes, as the user wrote it.
+    EXPECT_TRUE(Contains(run.err, std::string("zelbridge: cannot load the driver library nowhere (tried ") +
+                                      (PathSeparator() == '\\' ? "nowhere.DLL" : "nowhere")));
     EXPECT_TRUE(Contains(run.err, "): error "));
 
     const ToolRun check = RunTool({"check", "--driver", "nowhere.dll", "--prefix", "LOOP_"});
@@ -180,13 +189,86 @@ TEST_F(ZelbridgeTool, TheShellSendsEachLineOfStandardInputAndGoesOnAfterAFailure
 {
     const ToolRun run = RunTool(OnLoopback("shell", {"--tcp", "localhost,23"}), "*IDN?\n\nECHO a b\r\nMOVE 10\nLINK?");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "zelbridge> Zelbridge,Loopback,0,1.0\nzelbridge> zelbridge> a b\nzelbridge> zelbridge> "
-                       "tcp localhost port 23\nzelbridge> \n");
+    EXPECT_EQ(run.out, "Zelbridge,Loopback,0,1.0\na b\ntcp localhost port 23\n");
     EXPECT_EQ(run.err, "zelbridge: MOVE 10: error -201: unknown command\n");
 
     const ToolRun clean = RunTool(OnLoopback("shell", {"--pci", "0"}), "ECHO fine\n");
     EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_TRUE(Contains(clean.out, "fine\n"));
+}
+
+// A controller whose answers take their time, as real ones do: each delayed
+// answer holds back the ones after it.
+std::string WriteSlowOvenFile()
+{
+    const std::string path = BinaryPath("slow_oven.json");
+    std::ofstream(path) << R"({"commands": [
+        {"command": "TEMP?", "answer": "21.5 C", "delay_ms": 300},
+        {"command": "*IDN?", "answer": "QX Oven,OV-1"},
+        {"command": "SETP?", "answer": "40 C"},
+        {"command": "WARMUP?", "answer": "ready", "delay_ms": 800},
+        {"command": "NEVER?", "answer": "too late", "delay_ms": 60000}]})";
+    return path;
+}
+
+TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
+{
+    const Arguments oven{"--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", WriteSlowOvenFile()};
+    const auto on = [&](const char* subcommand, const Arguments& rest) {
+        Arguments arguments{subcommand};
+        arguments.insert(arguments.end(), oven.begin(), oven.end());
+        arguments.insert(arguments.end(), rest.begin(), rest.end());
+        return arguments;
+    };
+    const struct {
+        Arguments arguments;
+        const char* input;
+        int exitCode;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {on("send", {"TEMP?", "*IDN?", "SETP?"}), "", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
+        // Input that is not a terminal gets answers only, no prompts.
+        {on("shell", {}), "TEMP?\n*IDN?\nSETP?\n", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
+        {on("send", {"--timeout", "300", "NEVER?", "*IDN?"}), "", 1, "", "zelbridge: NEVER?: no answer within 300 ms\n"},
+        // Given up on at 500 ms, answered at 800 ms while *IDN? waits behind it.
+        {on("shell", {"--timeout=500"}), "WARMUP?\n*IDN?\n", 1, "late answer to WARMUP?: ready\nQX Oven,OV-1\n",
+         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        // Still owed when the input ends: waited for once more.
+        {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "late answer to WARMUP?: ready\n",
+         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+    };
+    for (const auto& session : cases) {
+        const ToolRun run = RunTool(session.arguments, session.input);
+        EXPECT_EQ(run.exitCode, session.exitCode) << session.arguments.front() << session.input << run.err;
+        EXPECT_EQ(run.out, session.out) << session.arguments.front() << session.input;
+        EXPECT_EQ(run.err, session.err) << session.arguments.front() << session.input;
+    }
+}
+
+TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesIt)
+{
+    const std::string folder = Folder("installed");
+    const ToolRun set = RunTool({"config", "--install-path", folder + PathSeparator()});
+    const ToolRun missing = RunTool({"config", "--install-path", Folder("no_such_folder")});
+#if defined(_WIN32)
+    EXPECT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_TRUE(Contains(set.out, "Install path set to " + folder + " in HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge"));
+    EXPECT_EQ(missing.exitCode, 0) << missing.err;
+    EXPECT_EQ(missing.err, "zelbridge: warning: " + Folder("no_such_folder") + " is not a folder (yet); stored all the same\n");
+    RunTool({"config", "--install-path", folder});
+    const ToolRun check = RunTool({"check", "--driver", "drv_installed.dll", "--prefix", "DRV_"});
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_TRUE(Contains(check.out, "Install path:     " + folder + "\n"));
+    EXPECT_EQ(RunTool({"config", "--unset"}).exitCode, 0);
+    EXPECT_TRUE(Contains(RunTool({"config"}).out, "Install path:     (none set)\n"));
+#else
+    // A program cannot set its caller's environment: it says what to export.
+    EXPECT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_TRUE(Contains(set.out, "export ZELBRIDGE_PATH='" + folder + "'\n"));
+    EXPECT_TRUE(Contains(missing.err, "is not a folder (yet)"));
+    EXPECT_TRUE(Contains(RunTool({"config", "--unset"}).out, "unset ZELBRIDGE_PATH\n"));
+#endif
 }
 
 TEST_F(ZelbridgeTool, CheckListsWhichOperationsTheDriverExports)
@@ -248,8 +330,7 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
                                    BinaryPath("Simulator.json")},
                                   "*IDN?\nMOVE X 12.5\nPOS? X\nMOVE X 80\nPOS? X\nAXIS? 2\n");
     EXPECT_EQ(shell.exitCode, 1);
-    EXPECT_EQ(shell.out, "zelbridge> QX Motion,ST-200,SIM-0001,2.1.0\nzelbridge> zelbridge> 12.500 mm\n"
-                         "zelbridge> zelbridge> 12.500 mm\nzelbridge> axis 2: linear, 100 mm travel\nzelbridge> \n");
+    EXPECT_EQ(shell.out, "QX Motion,ST-200,SIM-0001,2.1.0\n12.500 mm\n12.500 mm\naxis 2: linear, 100 mm travel\n");
     EXPECT_EQ(shell.err, "zelbridge: MOVE X 80: error 7: Position out of limits\n");
 
     installPath.Set(Folder(SIMULATED_FAMILIES_FOLDER));

@@ -3,7 +3,7 @@
 // each other and against this process's architecture.
 #pragma once
 
-#include "binary_image.h"
+#include "binary/binary_image.h"
 
 #include <optional>
 #include <string>
@@ -30,7 +30,11 @@ struct LibraryFile {
     bool inSystemFolder = false;
 };
 
-// Finds `fileName`, as the module hands it to the loader, where the loader
+// The name the loader opens for `fileName`: on Windows ".DLL" is added to a
+// name without an extension, and a trailing "." stands for none.
+std::string LoaderFileName(const std::string& fileName);
+
+// Finds `fileName`, as the loader opens it (see LoaderFileName), where the loader
 // would find it, and reads it. `installPath` names the install folder in
 // the folders searched.
 LibraryFile ExamineLibrary(const std::string& fileName, const std::string& installPath);

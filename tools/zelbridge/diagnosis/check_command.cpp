@@ -4,8 +4,8 @@
 #include "check_report.h"
 #include "families/family_tables.h"
 #include "loader/library_loader.h"
-#include "subcommands.h"
-#include "tool_errors.h"
+#include "cli/subcommands.h"
+#include "cli/tool_errors.h"
 
 #include <algorithm>
 #include <bitset>
@@ -167,9 +167,7 @@ int CheckEverything(bool json, std::ostream& out)
     for (const RequiredLibrary& library : RequiredLibraries())
         overview.libraries.push_back(CheckRequiredLibrary(library));
     Write(overview, json, out);
-    const InstallPathValue& path = overview.installPath;
-    const bool pathUnusable = path.state == InstallPathValue::State::kTooLong ||
-                              (path.state == InstallPathValue::State::kUsable && !path.folderExists);
+    const bool pathUnusable = overview.installPath.Unusable();
     const bool libraryUnusable =
         std::any_of(overview.libraries.begin(), overview.libraries.end(), [](const RequiredLibraryCheck& library) {
             return library.State() != LibraryState::kFound && library.State() != LibraryState::kMissing;

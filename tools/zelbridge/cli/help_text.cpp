@@ -22,6 +22,14 @@ namespace {
     "  --usb DESCRIPTION     ConnectUSB(DESCRIPTION)\n"                                                 \
     "  --pci BOARD           Connect(BOARD): the driver's ConnectPciBoard, else its Connect\n"
 
+#define ANSWER_WAIT                                                                                     \
+    "A query, a command that ends in ?, is due an answer: the tool waits for it up\n"                   \
+    "to --timeout MS (default 2000), polling the driver, and a query unanswered by\n"                   \
+    "then is an error. Another command's answer is printed if the driver has it by\n"                  \
+    "the time the tool next looks, right after the command or before the next one.\n"                 \
+    "Answers come in the order asked: one that comes after its query was given up\n"                    \
+    "on is printed as \"late answer to QUERY: ANSWER\".\n"
+
 #define DRIVER_LOOKUP                                                                                   \
     "A FILE without a folder is looked for in the install folder when one is set,\n"                   \
     "else by the system's search order, which starts in the tool's own folder.\n"
@@ -30,17 +38,19 @@ constexpr char kProgramHelp[] =
     "zelbridge: drive a controller through " ZELBRIDGE_MODULE_FILE " and a driver library.\n"
     "\n"
     "Usage:\n"
-    "  zelbridge send  --driver FILE --prefix PREFIX CONNECTION COMMAND...\n"
-    "  zelbridge shell --driver FILE --prefix PREFIX CONNECTION\n"
+    "  zelbridge send  --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...\n"
+    "  zelbridge shell --driver FILE --prefix PREFIX CONNECTION [--timeout MS]\n"
     "  zelbridge check [--json]\n"
     "  zelbridge check --driver FILE --prefix PREFIX [--json]\n"
     "  zelbridge check --family NAME [--json]\n"
+    "  zelbridge config [--install-path DIR | --unset]\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
     "  send    connect, send each COMMAND, print each answer, close\n"
     "  shell   connect, then send each line of standard input and print its answer\n"
     "  check   show how the libraries are found, whether they load, why not, and\n"
     "          what they export\n"
+    "  config  show, set or remove the install path, the folder of the driver libraries\n"
     "\n" CONNECTION_OPTIONS "\n"
     "The tool loads " ZELBRIDGE_MODULE_FILE " from its own folder, as an application does,\n"
     "and the driver library through it, with DefineSystem. " DRIVER_LOOKUP "\n"
@@ -53,27 +63,29 @@ constexpr char kProgramHelp[] =
     "Exit codes: 0 success, 1 failure, 2 wrong arguments.\n";
 
 constexpr char kSendHelp[] =
-    "Usage: zelbridge send --driver FILE --prefix PREFIX CONNECTION COMMAND...\n"
+    "Usage: zelbridge send --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...\n"
     "\n"
     "Defines a system on the driver library FILE, whose functions are named PREFIX\n"
     "and the operation (LOOP_ConnectRS232, LOOP_ZelCommandset, ...), connects, sends\n"
     "each COMMAND and prints its answer on a line of its own, and closes. A command\n"
-    "that has no answer prints nothing. At the first failure it prints the driver's\n"
-    "error code and text, and exits with 1. Put -- before a COMMAND that starts\n"
-    "with two dashes.\n"
-    "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
+    "that has no answer prints nothing. At the first failure, or a query without\n"
+    "an answer in time, it prints the driver's error code and text, and exits with\n"
+    "1. Put -- before a COMMAND that starts with two dashes.\n"
+    "\n" ANSWER_WAIT "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
     "Examples:\n"
     "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --rs232 1,9600 \"*IDN?\"\n"
     "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --tcp 192.168.0.5,5000 \"ECHO hello\" \"LINK?\"\n";
 
 constexpr char kShellHelp[] =
-    "Usage: zelbridge shell --driver FILE --prefix PREFIX CONNECTION\n"
+    "Usage: zelbridge shell --driver FILE --prefix PREFIX CONNECTION [--timeout MS]\n"
     "\n"
     "Connects as send does, then reads commands from standard input, one a line,\n"
     "sends each and prints its answer, until the input ends (Ctrl-D; Ctrl-Z and\n"
     "Enter on Windows). Blank lines are skipped. A failed command prints its error\n"
-    "and the shell goes on; the exit code is then 1.\n"
-    "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
+    "and the shell goes on; the exit code is then 1. Before it ends, it waits for\n"
+    "the answers still owed and prints them. It prompts only when standard input\n"
+    "is a terminal: piped input gets the answers alone.\n"
+    "\n" ANSWER_WAIT "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
     "Examples:\n"
     "  zelbridge shell --driver " LOOPBACK " --prefix LOOP_ --usb LOOPBACK\n"
     "  echo \"ECHO hello\" | zelbridge shell --driver " LOOPBACK " --prefix LOOP_ --pci 0\n";
@@ -95,8 +107,9 @@ constexpr char kCheckHelp[] =
     "incomplete, wrong architecture, dependency missing... Exits with 1 when the\n"
     "install path or a library that is there cannot be used.\n"
     "\n"
-    "--driver loads FILE as DefineSystem does (the name upper-cased where file names\n"
-    "ignore case, from the install folder or by the search order) and lists which of\n"
+    "--driver loads FILE as DefineSystem does (from the install folder or by the\n"
+    "search order; on Windows \".DLL\" is added to a name without an extension, and\n"
+    "a trailing \".\" stands for none) and shows the file tried; it lists which of\n"
     "the 28 operations it exports as PREFIX and the operation name, with the prefix\n"
     "it exports most of them under when that is another. Releasing it again calls\n"
     "its CloseConnection with -1, as the module does at exit. Exits with 1 when the\n"
@@ -114,6 +127,27 @@ constexpr char kCheckHelp[] =
     "  zelbridge check --driver " LOOPBACK " --prefix LOOP_\n"
     "  zelbridge check --family M329 --json\n";
 
+constexpr char kConfigHelp[] =
+    "Usage: zelbridge config\n"
+    "       zelbridge config --install-path DIR\n"
+    "       zelbridge config --unset\n"
+    "\n"
+    "Without options, shows the install path where " ZELBRIDGE_MODULE_FILE " reads it: the\n"
+    "registry key, its view and the value's type, and a value in the other registry\n"
+    "view, which it does not read (a 32-bit module on 64-bit Windows reads\n"
+    "HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\QX\\Zelbridge).\n"
+    "\n"
+    "--install-path stores DIR, made absolute and without a trailing separator, in\n"
+    "the view the module reads; a folder that does not exist or holds no library is\n"
+    "stored with a warning. --unset removes the value. Both need an administrator's\n"
+    "rights. On systems other than Windows the install path is the environment\n"
+    "variable ZELBRIDGE_PATH, and config tells what to export.\n"
+    "\n"
+    "Examples:\n"
+    "  zelbridge config\n"
+    "  zelbridge config --install-path \"C:\\Program Files (x86)\\QX\\Drivers\"\n"
+    "  zelbridge config --unset\n";
+
 } // namespace
 
 const char* HelpText(Subcommand subcommand) noexcept
@@ -125,6 +159,8 @@ const char* HelpText(Subcommand subcommand) noexcept
         return kShellHelp;
     case Subcommand::kCheck:
         return kCheckHelp;
+    case Subcommand::kConfig:
+        return kConfigHelp;
     case Subcommand::kNone:
         break;
     }

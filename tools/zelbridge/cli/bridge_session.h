@@ -5,7 +5,7 @@
 
 #include "bridge_module.h"
 #include "command_line.h"
-#include "library_probe.h"
+#include "diagnosis/library_probe.h"
 
 #include <cstdint>
 #include <optional>
@@ -30,8 +30,12 @@ public:
     BridgeSession(const BridgeSession&) = delete;
     BridgeSession& operator=(const BridgeSession&) = delete;
 
-    // Sends one command and collects its answer.
-    Reply Send(const std::string& command);
+    // Sends one command; a failed reply when the driver refuses it. Its
+    // answer, if any, is collected with TakeAnswer.
+    Reply Submit(const std::string& command);
+    // The oldest answer the driver has ready, without waiting: a reply
+    // without an answer when none is ready yet.
+    Reply TakeAnswer();
 
 private:
     // The result of the connect entry point the link calls.

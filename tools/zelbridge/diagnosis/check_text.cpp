@@ -3,6 +3,7 @@
 #include "check_report.h"
 
 #include "api/driver_contract.h"
+#include "platform/platform.h"
 
 #include <iomanip>
 #include <ostream>
@@ -18,11 +19,11 @@ constexpr int kLabelWidth = 18;
 const std::string kContinuation(kLabelWidth + 2, ' ');
 
 #if defined(_WIN32)
-constexpr char kInstallPathSource[] = "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge, value Path";
 constexpr char kLoaderName[] = "Windows";
+constexpr char kValueName[] = ", value Path";
 #else
-constexpr char kInstallPathSource[] = "ZELBRIDGE_PATH";
 constexpr char kLoaderName[] = "the dynamic loader";
+constexpr char kValueName[] = "";
 #endif
 
 void PrintField(std::ostream& out, const char* label, const std::string& value)
@@ -89,28 +90,56 @@ void PrintProblem(std::ostream& out, const char* label, const LoadProblem& probl
             << " does not look for a library's dependencies in its folder.\n";
 }
 
-void PrintInstallPath(std::ostream& out, const InstallPathValue& value)
+std::string ViewNote(const std::string& view)
+{
+    return view.empty() ? "" : " (" + view + " view)";
+}
+
+} // namespace
+
+void WriteText(const InstallPathValue& value, std::ostream& out)
 {
     switch (value.state) {
     case InstallPathValue::State::kNotSet:
         PrintField(out, "Install path:", "(none set)");
-        return;
+        break;
     case InstallPathValue::State::kEmpty:
         PrintField(out, "Install path:", "(empty)");
-        return;
+        break;
     case InstallPathValue::State::kTooLong:
         PrintField(out, "Install path:", "(unusable: " + std::to_string(value.size) +
                                              " bytes, longer than the module reads, so it is taken as none)");
-        return;
+        break;
+    case InstallPathValue::State::kNotText:
+        PrintField(out, "Install path:", "(unusable: a " + value.type + " value, not a string)");
+        break;
     case InstallPathValue::State::kUsable:
+        PrintField(out, "Install path:", value.path);
+        if (!value.folderExists)
+            out << kContinuation << "(no such folder)\n";
+        if (value.path.back() == '/' || value.path.back() == platform::kPathSeparator)
+            out << kContinuation << "(ends in a separator: the module adds another before a file name, "
+                << "which the system reads as one)\n";
+        if (!value.terminated)
+            out << kContinuation << "(stored without a terminating zero: the module drops its last character)\n";
         break;
     }
-    PrintField(out, "Install path:", value.path);
-    if (!value.folderExists)
-        out << kContinuation << "(no such folder)\n";
-    if (!value.terminated)
-        out << kContinuation << "(stored without a terminating zero: the module drops its last character)\n";
+    const std::string type = value.type.empty() ? "" : value.type + ", ";
+    PrintField(out, "Read from:",
+               value.key + kValueName + ViewNote(value.view) +
+                   (value.state == InstallPathValue::State::kNotSet ? ": not set"
+                                                                    : ": " + type + std::to_string(value.size) + " bytes"));
+    if (!value.other)
+        return;
+    const OtherViewValue& other = *value.other;
+    std::string line = other.key + kValueName + ViewNote(other.view) + " holds " + other.type + " \"" + other.text +
+                       "\", which " ZELBRIDGE_MODULE_FILE " (" + value.view + ") does not read";
+    if (value.OnlyInOtherView())
+        line += "; to set it where it reads: " + value.FixCommand(other.text);
+    PrintField(out, "Other view:", line);
 }
+
+namespace {
 
 // Found at, loaded, and why not.
 void PrintLibrary(std::ostream& out, const LibraryCheck& library)
@@ -162,7 +191,7 @@ std::string Detail(const RequiredLibraryCheck& library)
 void WriteText(const DriverCheck& check, std::ostream& out)
 {
     PrintField(out, "Driver library:", check.driver);
-    PrintInstallPath(out, check.installPath);
+    WriteText(check.installPath, out);
     PrintLibrary(out, check.library);
     if (check.library.load != LibraryCheck::Load::kLoaded)
         return;
@@ -180,7 +209,7 @@ void WriteText(const FamilyCheck& check, std::ostream& out)
     const RequiredLibraryCheck& family = check.family;
     PrintField(out, "Family:", family.library.user);
     PrintField(out, "Library file:", family.library.fileName);
-    PrintInstallPath(out, check.installPath);
+    WriteText(check.installPath, out);
     PrintLibrary(out, family.check);
     if (family.check.load != LibraryCheck::Load::kLoaded)
         return;
@@ -197,13 +226,7 @@ void WriteText(const FamilyCheck& check, std::ostream& out)
 void WriteText(const Overview& overview, std::ostream& out)
 {
     PrintField(out, "Zelbridge:", ZELBRIDGE_MODULE_FILE ", " + ModuleArchitecture());
-    PrintInstallPath(out, overview.installPath);
-    const InstallPathValue& path = overview.installPath;
-    const std::string type = path.type.empty() ? "" : path.type + ", ";
-    PrintField(out, "Read from:",
-               std::string(kInstallPathSource) + (path.state == InstallPathValue::State::kNotSet
-                                                      ? ": not set"
-                                                      : ": " + type + std::to_string(path.size) + " bytes"));
+    WriteText(overview.installPath, out);
     out << "Libraries:\n";
     for (const RequiredLibraryCheck& library : overview.libraries) {
         const std::string detail = Detail(library);

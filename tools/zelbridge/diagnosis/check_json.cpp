@@ -43,6 +43,7 @@ constexpr Key<InstallPathValue::State> kInstallPathKeys[] = {
     {InstallPathValue::State::kNotSet, "not-set"},
     {InstallPathValue::State::kEmpty, "empty"},
     {InstallPathValue::State::kTooLong, "too-long"},
+    {InstallPathValue::State::kNotText, "not-a-string"},
     {InstallPathValue::State::kUsable, "usable"},
 };
 
@@ -78,7 +79,15 @@ Json InstallPath(const InstallPathValue& value)
             {"path", OptionalText(value.path)},
             {"size", value.size},
             {"terminated", value.terminated},
-            {"folderExists", value.folderExists}};
+            {"folderExists", value.folderExists},
+            {"key", OptionalText(value.key)},
+            {"view", OptionalText(value.view)},
+            {"otherView", value.other ? Json{{"key", value.other->key},
+                                             {"view", value.other->view},
+                                             {"type", value.other->type},
+                                             {"path", value.other->text}}
+                                      : Json()},
+            {"fix", value.OnlyInOtherView() ? Json(value.FixCommand(value.other->text)) : Json()}};
 }
 
 Json Folders(const std::vector<SearchedFolder>& folders)

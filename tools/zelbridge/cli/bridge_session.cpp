@@ -68,14 +68,18 @@ BridgeSession::~BridgeSession()
     bridge_.CloseConnection(index_);
 }
 
-BridgeSession::Reply BridgeSession::Send(const std::string& command)
+BridgeSession::Reply BridgeSession::Submit(const std::string& command)
 {
-    std::int32_t result = bridge_.ZelCommandset(index_, command.c_str());
+    const std::int32_t result = bridge_.ZelCommandset(index_, command.c_str());
     if (const std::int32_t code = ErrorAfter(Exports(Operation::ZelCommandset), result))
         return Failed(code, Operation::ZelCommandset);
+    return {};
+}
 
+BridgeSession::Reply BridgeSession::TakeAnswer()
+{
     int size = 0;
-    result = bridge_.ZelGetAnswerSize(index_, &size);
+    std::int32_t result = bridge_.ZelGetAnswerSize(index_, &size);
     if (const std::int32_t code = ErrorAfter(Exports(Operation::ZelGetAnswerSize), result))
         return Failed(code, Operation::ZelGetAnswerSize);
     Reply reply;

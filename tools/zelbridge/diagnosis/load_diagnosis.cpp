@@ -70,12 +70,16 @@ std::string FolderOf(const std::string& path)
 }
 
 // The folder of a name that holds a path but no folder part: the root for
-// "/name", the drive for "C:name", else the current folder (a name whose
-// only path character is one this platform does not separate with).
+// "/name" (of the current drive on Windows), the drive for "C:name", else
+// the current folder (a name whose only path character is one this platform
+// does not separate with).
 std::string FolderOfBareName(const std::string& path)
 {
-    if (!path.empty() && IsSeparator(path[0]))
-        return path.substr(0, 1);
+    if (!path.empty() && IsSeparator(path[0])) {
+        std::error_code error;
+        const std::string root = std::filesystem::current_path(error).root_path().string();
+        return platform::kPathSeparator == '\\' && !error && !root.empty() ? root : path.substr(0, 1);
+    }
     if (path.size() >= 2 && path[1] == ':')
         return path.substr(0, 2);
     return ".";
@@ -397,6 +401,18 @@ private:
 };
 
 } // namespace
+
+std::string LoaderFileName(const std::string& fileName)
+{
+#if defined(_WIN32)
+    const std::string base = BaseName(fileName);
+    if (!base.empty() && base.back() == '.')
+        return fileName.substr(0, fileName.size() - 1);
+    if (!base.empty() && base.find('.') == std::string::npos)
+        return fileName + ".DLL";
+#endif
+    return fileName;
+}
 
 LibraryFile ExamineLibrary(const std::string& fileName, const std::string& installPath)
 {

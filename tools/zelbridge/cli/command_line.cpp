@@ -17,7 +17,7 @@ constexpr unsigned In(Subcommand subcommand)
 }
 
 constexpr unsigned kConnecting = In(Subcommand::kSend) | In(Subcommand::kShell);
-constexpr unsigned kEverySubcommand = kConnecting | In(Subcommand::kCheck);
+constexpr unsigned kTakingADriver = kConnecting | In(Subcommand::kCheck);
 
 struct SubcommandEntry {
     const char* name;
@@ -28,6 +28,7 @@ constexpr SubcommandEntry kSubcommands[] = {
     {"send", Subcommand::kSend},
     {"shell", Subcommand::kShell},
     {"check", Subcommand::kCheck},
+    {"config", Subcommand::kConfig},
 };
 
 // A connection option and the fields of its value: numbers, or a text
@@ -96,6 +97,8 @@ void StoreOnce(std::optional<std::string>& slot, const std::string& option, cons
 {
     if (slot)
         throw UsageError(option + " is given twice");
+    if (value.empty())
+        throw UsageError(option + " is empty");
     slot = value;
 }
 
@@ -116,9 +119,11 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {"--driver", "FILE", kEverySubcommand, &Invocation::driver},
-    {"--prefix", "PREFIX", kEverySubcommand, &Invocation::prefix},
+    {"--driver", "FILE", kTakingADriver, &Invocation::driver},
+    {"--prefix", "PREFIX", kTakingADriver, &Invocation::prefix},
     {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
+    {"--timeout", "MS", kConnecting, &Invocation::timeout},
+    {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
 };
 
 // Options without a value.
@@ -130,6 +135,7 @@ struct Flag {
 
 constexpr Flag kFlags[] = {
     {"--json", In(Subcommand::kCheck), &Invocation::json},
+    {"--unset", In(Subcommand::kConfig), &Invocation::unset},
 };
 
 template <typename Entry, std::size_t count> const Entry* FindByName(const Entry (&entries)[count], const std::string& name)
@@ -149,7 +155,7 @@ void Require(bool present, const std::string& what)
         throw UsageError("missing " + what);
 }
 
-void Validate(const Invocation& invocation)
+void Validate(Invocation& invocation)
 {
     const Subcommand subcommand = invocation.subcommand;
     if (subcommand == Subcommand::kCheck) {
@@ -161,10 +167,18 @@ void Validate(const Invocation& invocation)
             Require(invocation.driver.has_value(), "--driver FILE (or --family NAME)");
             Require(invocation.prefix.has_value(), "--prefix PREFIX");
         }
+    } else if (subcommand == Subcommand::kConfig) {
+        if (invocation.installPath && invocation.unset)
+            throw UsageError("config takes either --install-path DIR or --unset, not both");
     } else {
         Require(invocation.driver.has_value(), "--driver FILE");
         Require(invocation.prefix.has_value(), "--prefix PREFIX");
         Require(invocation.link.has_value(), "a connection option (--rs232, --tcp, --gpib, --usb or --pci)");
+    }
+    if (invocation.timeout) {
+        invocation.timeoutMs = ParseNumber("--timeout", *invocation.timeout);
+        if (invocation.timeoutMs < 0)
+            throw UsageError("--timeout: " + *invocation.timeout + " is not a number of milliseconds");
     }
     if (subcommand == Subcommand::kSend)
         Require(!invocation.commands.empty(), "the COMMAND to send");
@@ -195,7 +209,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
     if (arguments.empty())
-        throw UsageError("missing subcommand: send, shell or check");
+        throw UsageError("missing subcommand: send, shell, check or config");
     const std::string& first = arguments.front();
     // Past "--" everything is a command, even what looks like an option.
     const auto optionsEnd = std::find(arguments.begin(), arguments.end(), "--");
@@ -204,7 +218,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         return invocation;
     invocation.subcommand = FindSubcommand(first);
     if (invocation.subcommand == Subcommand::kNone)
-        throw UsageError("unknown subcommand '" + first + "': use send, shell or check");
+        throw UsageError("unknown subcommand '" + first + "': use send, shell, check or config");
     if (invocation.help)
         return invocation;
 

@@ -2,6 +2,7 @@
 // turns every error into a one-line message and an exit code.
 #include "command_line.h"
 #include "help_text.h"
+#include "os/os_services.h"
 #include "subcommands.h"
 #include "tool_errors.h"
 
@@ -24,9 +25,11 @@ int Run(const Invocation& request)
     case Subcommand::kSend:
         return RunSend(request, std::cout, std::cerr);
     case Subcommand::kShell:
-        return RunShell(request, std::cin, std::cout, std::cerr);
+        return RunShell(request, os::StandardInputIsTerminal(), std::cin, std::cout, std::cerr);
     case Subcommand::kCheck:
         return RunCheck(request, std::cout);
+    case Subcommand::kConfig:
+        return RunConfig(request, std::cout, std::cerr);
     case Subcommand::kNone:
         break;
     }

@@ -5,10 +5,10 @@
 #include "api/system_table.h"
 #include "families/family_tables.h"
 #include "graph/graph_functions.h"
+#include "load_diagnosis.h"
 #include "loader/library_loader.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 
 namespace zelbridge::tool {
@@ -44,34 +44,6 @@ ModuleReference LoadRequiredLibrary(const RequiredLibrary& library, const std::s
 
 } // namespace
 
-InstallPathValue ExamineInstallPath()
-{
-    InstallPathValue value;
-    // Room for far more than the module reads, to tell a value too long from none.
-    std::vector<char> stored(1u << 16);
-    std::uint32_t size = static_cast<std::uint32_t>(stored.size());
-    if (!platform::QueryInstallPathValue(stored.data(), size))
-        return value;
-    value.size = size;
-    char type[64];
-    if (platform::InstallPathValueType(type, sizeof type))
-        value.type = type;
-    value.terminated = size == 0 || stored[size - 1] == '\0';
-    if (size > kInstallPathCapacity) {
-        value.state = InstallPathValue::State::kTooLong;
-        return value;
-    }
-    value.path = ReadInstallPath();
-    if (value.path.empty()) {
-        value.state = InstallPathValue::State::kEmpty;
-        return value;
-    }
-    value.state = InstallPathValue::State::kUsable;
-    std::error_code error;
-    value.folderExists = std::filesystem::is_directory(value.path, error);
-    return value;
-}
-
 unsigned DriverReport::ExportedCount() const noexcept
 {
     return static_cast<unsigned>(std::count(exported.begin(), exported.end(), true));
@@ -79,8 +51,9 @@ unsigned DriverReport::ExportedCount() const noexcept
 
 std::string DriverFileTried(const std::string& file)
 {
-    // The system table loads the upper-cased name where file names ignore case.
-    return ControllerFileTried(platform::kFileNamesIgnoreCase ? AsciiUpperCase(file) : file);
+    // DefineSystem upper-cases the name where file names ignore case; it is
+    // shown as the user wrote it, which names the same file.
+    return LoaderFileName(ControllerFileTried(file));
 }
 
 DriverReport ProbeDriver(const std::string& file, const std::string& prefix)

@@ -1,7 +1,7 @@
 // Loading the Zelbridge module and looking up its entry points.
 #include "bridge_module.h"
 
-#include "system_error.h"
+#include "diagnosis/system_error.h"
 #include "tool_errors.h"
 
 #include <string>

@@ -14,30 +14,6 @@
 
 namespace zelbridge::tool {
 
-// The install-path value as stored, and what the module makes of it.
-struct InstallPathValue {
-    enum class State {
-        kNotSet,
-        // Stored without any character: the module looks for bare names by the search order.
-        kEmpty,
-        // Longer than the module reads: it is taken as not set.
-        kTooLong,
-        kUsable,
-    };
-    State state = State::kNotSet;
-    // "REG_SZ", "REG_BINARY", ... or "environment variable"; empty when not set.
-    std::string type;
-    // The path the module uses; empty unless usable.
-    std::string path;
-    // The bytes stored, with the terminating zero when there is one.
-    std::uint32_t size = 0;
-    // The stored bytes end in a zero; without one the module drops the last character.
-    bool terminated = true;
-    bool folderExists = false;
-};
-
-InstallPathValue ExamineInstallPath();
-
 struct LoadAttempt {
     // Empty when no install path is set.
     std::string installPath;
@@ -54,7 +30,8 @@ struct DriverReport {
     unsigned ExportedCount() const noexcept;
 };
 
-// The file DefineSystem hands to the loader for `file`.
+// The file the loader opens when DefineSystem is given `file`, in the case
+// the user wrote it.
 std::string DriverFileTried(const std::string& file);
 
 // Defines a system on `file` with `prefix` exactly as DefineSystem does, and

@@ -4,6 +4,7 @@
 
 #include "library_probe.h"
 #include "load_diagnosis.h"
+#include "settings/install_path.h"
 
 #include <array>
 #include <iosfwd>
@@ -84,6 +85,8 @@ struct Overview {
     std::vector<RequiredLibraryCheck> libraries;
 };
 
+// The install path, where the module reads it, and the value in the other view.
+void WriteText(const InstallPathValue& value, std::ostream& out);
 void WriteText(const DriverCheck& check, std::ostream& out);
 void WriteText(const FamilyCheck& check, std::ostream& out);
 void WriteText(const Overview& overview, std::ostream& out);

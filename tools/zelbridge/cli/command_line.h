@@ -8,7 +8,7 @@
 
 namespace zelbridge::tool {
 
-enum class Subcommand { kNone, kSend, kShell, kCheck };
+enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig };
 
 // How a system is connected: the connect entry point and what it is given.
 struct Link {
@@ -23,6 +23,9 @@ struct Link {
     std::int32_t second = 0;
 };
 
+// How long send and shell wait for the answer of a query, unless told.
+constexpr std::int32_t kDefaultTimeoutMs = 2000;
+
 struct Invocation {
     Subcommand subcommand = Subcommand::kNone;
     bool help = false;
@@ -32,7 +35,13 @@ struct Invocation {
     std::optional<std::string> prefix;
     std::optional<std::string> family;
     std::optional<Link> link;
+    // --timeout as written, and the milliseconds it gives.
+    std::optional<std::string> timeout;
+    std::int32_t timeoutMs = kDefaultTimeoutMs;
     std::vector<std::string> commands;
+    // config: the folder to store, or remove the value.
+    std::optional<std::string> installPath;
+    bool unset = false;
 };
 
 // The arguments after the program name. Throws UsageError with a one-line

@@ -1,0 +1,16 @@
+// The subcommands, each returning the tool's exit code.
+#pragma once
+
+#include "command_line.h"
+
+#include <iosfwd>
+
+namespace zelbridge::tool {
+
+int RunSend(const Invocation& request, std::ostream& out, std::ostream& err);
+// Prompts only when `prompt`: piped input gets answers alone.
+int RunShell(const Invocation& request, bool prompt, std::istream& in, std::ostream& out, std::ostream& err);
+int RunCheck(const Invocation& request, std::ostream& out);
+int RunConfig(const Invocation& request, std::ostream& out, std::ostream& err);
+
+} // namespace zelbridge::tool

@@ -1,0 +1,56 @@
+// What the tool itself asks of the operating system, beyond the module's own
+// platform layer: whether input comes from a terminal, and the install-path
+// setting in each registry view, read, written and removed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zelbridge::tool::os {
+
+bool StandardInputIsTerminal() noexcept;
+
+// The registry view the module reads (that of a process of its width), and
+// the other one, which a 64-bit Windows keeps apart.
+enum class View { kModule, kOther };
+
+// Where the install path is kept in one view, as a person would look it up.
+struct SettingPlace {
+    // "HKEY_LOCAL_MACHINE\Software\WOW6432Node\QX\Zelbridge", or "ZELBRIDGE_PATH".
+    std::string key;
+    // "32-bit", "64-bit", or empty where there is one view only.
+    std::string view;
+};
+
+// None for kOther where there is no other view (32-bit Windows, other systems).
+std::optional<SettingPlace> PlaceOf(View view);
+
+struct StoredSetting {
+    // "REG_SZ", "REG_DWORD", ... or "environment variable".
+    std::string type;
+    bool isString = true;
+    // The stored bytes, with the terminating zero when there is one.
+    std::string bytes;
+};
+
+// None when the value is not there.
+std::optional<StoredSetting> ReadSetting(View view);
+
+// Whether this system keeps the setting where the tool can write it (the
+// registry); elsewhere it is an environment variable of the user's shell.
+constexpr bool kSettingIsWritable =
+#if defined(_WIN32)
+    true;
+#else
+    false;
+#endif
+
+// Write the path as a string, or remove the value, in the module's view:
+// 0, or the system's error code.
+std::uint32_t WriteSetting(const std::string& path);
+std::uint32_t RemoveSetting();
+// The code a write without the right to it fails with.
+extern const std::uint32_t kAccessDenied;
+
+} // namespace zelbridge::tool::os

@@ -1,0 +1,45 @@
+// The tool's own calls on systems other than Windows: the terminal check, and
+// the install path, which is an environment variable of the user's shell.
+#include "os_services.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace zelbridge::tool::os {
+
+const std::uint32_t kAccessDenied = EACCES;
+
+bool StandardInputIsTerminal() noexcept
+{
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+std::optional<SettingPlace> PlaceOf(View view)
+{
+    if (view == View::kOther)
+        return std::nullopt;
+    return SettingPlace{"ZELBRIDGE_PATH", ""};
+}
+
+std::optional<StoredSetting> ReadSetting(View view)
+{
+    const char* value = view == View::kModule ? ::secure_getenv("ZELBRIDGE_PATH") : nullptr;
+    if (!value)
+        return std::nullopt;
+    return StoredSetting{"environment variable", true, std::string(value, std::strlen(value) + 1)};
+}
+
+// A program cannot set its caller's environment: config tells what to export instead.
+std::uint32_t WriteSetting(const std::string&)
+{
+    return ENOTSUP;
+}
+
+std::uint32_t RemoveSetting()
+{
+    return ENOTSUP;
+}
+
+} // namespace zelbridge::tool::os

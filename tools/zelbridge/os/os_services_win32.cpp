@@ -1,0 +1,132 @@
+// The tool's own Windows calls: the console check and the install-path value
+// in the 32-bit and 64-bit registry views.
+#include "os_services.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace zelbridge::tool::os {
+namespace {
+
+constexpr char kKey[] = "Software\\QX\\Zelbridge";
+constexpr char kValue[] = "Path";
+constexpr bool k64BitProcess = sizeof(void*) == 8;
+
+// A 32-bit process on 64-bit Windows, whose registry reads go to WOW6432Node.
+bool RunsOn64BitWindows()
+{
+    if (k64BitProcess)
+        return true;
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool Is64BitView(View view)
+{
+    return (view == View::kModule) == k64BitProcess;
+}
+
+REGSAM ViewFlag(View view)
+{
+    if (!RunsOn64BitWindows())
+        return 0;
+    return Is64BitView(view) ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+struct TypeName {
+    DWORD type;
+    const char* name;
+};
+
+constexpr TypeName kTypeNames[] = {
+    {REG_SZ, "REG_SZ"},
+    {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
+    {REG_MULTI_SZ, "REG_MULTI_SZ"},
+    {REG_BINARY, "REG_BINARY"},
+    {REG_DWORD, "REG_DWORD"},
+    {REG_DWORD_BIG_ENDIAN, "REG_DWORD_BIG_ENDIAN"},
+    {REG_QWORD, "REG_QWORD"},
+    {REG_LINK, "REG_LINK"},
+    {REG_NONE, "REG_NONE"},
+};
+
+std::string NameOf(DWORD type)
+{
+    for (const TypeName& known : kTypeNames)
+        if (known.type == type)
+            return known.name;
+    return "type " + std::to_string(type);
+}
+
+} // namespace
+
+const std::uint32_t kAccessDenied = ERROR_ACCESS_DENIED;
+
+bool StandardInputIsTerminal() noexcept
+{
+    return ::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+std::optional<SettingPlace> PlaceOf(View view)
+{
+    if (view == View::kOther && !RunsOn64BitWindows())
+        return std::nullopt;
+    SettingPlace place;
+    place.key = Is64BitView(view) || !RunsOn64BitWindows() ? "HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge"
+                                                           : "HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\QX\\Zelbridge";
+    if (RunsOn64BitWindows())
+        place.view = Is64BitView(view) ? "64-bit" : "32-bit";
+    return place;
+}
+
+std::optional<StoredSetting> ReadSetting(View view)
+{
+    if (!PlaceOf(view))
+        return std::nullopt;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | ViewFlag(view), &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG status = ::RegQueryValueExA(key, kValue, nullptr, &type, nullptr, &size);
+    std::vector<BYTE> bytes(size);
+    if (status == ERROR_SUCCESS && size > 0)
+        status = ::RegQueryValueExA(key, kValue, nullptr, &type, bytes.data(), &size);
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return std::nullopt;
+    StoredSetting setting;
+    setting.type = NameOf(type);
+    setting.isString = type == REG_SZ || type == REG_EXPAND_SZ;
+    setting.bytes.assign(bytes.begin(), bytes.begin() + size);
+    return setting;
+}
+
+std::uint32_t WriteSetting(const std::string& path)
+{
+    HKEY key = nullptr;
+    LONG status = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | ViewFlag(View::kModule),
+                                    nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS)
+        return static_cast<std::uint32_t>(status);
+    status = ::RegSetValueExA(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                              static_cast<DWORD>(path.size() + 1));
+    ::RegCloseKey(key);
+    return static_cast<std::uint32_t>(status);
+}
+
+std::uint32_t RemoveSetting()
+{
+    HKEY key = nullptr;
+    LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | ViewFlag(View::kModule), &key);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return 0;
+    if (status != ERROR_SUCCESS)
+        return static_cast<std::uint32_t>(status);
+    status = ::RegDeleteValueA(key, kValue);
+    ::RegCloseKey(key);
+    return status == ERROR_FILE_NOT_FOUND ? 0 : static_cast<std::uint32_t>(status);
+}
+
+} // namespace zelbridge::tool::os
