@@ -25,6 +25,10 @@ void AxisMotion::MoveTo(double target, Clock::time_point now) noexcept
     }
     const double rampDistance = 0.5 * acceleration_ * ramp_ * ramp_;
     duration_ = distance_ > 0 ? 2 * ramp_ + (distance_ - 2 * rampDistance) / peak_ : 0.0;
+    // Longer than thirty years is for ever, and no longer overflows the ticks.
+    constexpr double kLongestMove = 1e9;
+    ticks_ = duration_ < kLongestMove ? std::chrono::round<Clock::duration>(std::chrono::duration<double>(duration_))
+                                      : Clock::duration::max();
 }
 
 void AxisMotion::Stop(Clock::time_point now) noexcept
@@ -32,19 +36,19 @@ void AxisMotion::Stop(Clock::time_point now) noexcept
     const double here = Position(now);
     start_ = target_ = here;
     distance_ = duration_ = 0;
+    ticks_ = Clock::duration::zero();
 }
 
 double AxisMotion::Position(Clock::time_point now) const noexcept
 {
-    const double elapsed = Elapsed(now);
-    if (elapsed >= duration_)
+    if (Arrived(now))
         return target_;
-    return start_ + (target_ >= start_ ? 1 : -1) * Covered(elapsed);
+    return start_ + (target_ >= start_ ? 1 : -1) * Covered(Seconds(now));
 }
 
 bool AxisMotion::Moving(Clock::time_point now) const noexcept
 {
-    return Elapsed(now) < duration_;
+    return !Arrived(now);
 }
 
 double AxisMotion::Covered(double seconds) const noexcept
@@ -60,7 +64,12 @@ double AxisMotion::Covered(double seconds) const noexcept
     return distance_ - 0.5 * acceleration_ * left * left;
 }
 
-double AxisMotion::Elapsed(Clock::time_point now) const noexcept
+bool AxisMotion::Arrived(Clock::time_point now) const noexcept
+{
+    return now - started_ >= ticks_;
+}
+
+double AxisMotion::Seconds(Clock::time_point now) const noexcept
 {
     return std::chrono::duration<double>(now - started_).count();
 }

@@ -26,7 +26,8 @@ public:
 private:
     // The distance covered `seconds` after the move started.
     double Covered(double seconds) const noexcept;
-    double Elapsed(Clock::time_point now) const noexcept;
+    double Seconds(Clock::time_point now) const noexcept;
+    bool Arrived(Clock::time_point now) const noexcept;
 
     double velocity_;
     // 0 for an axis that reaches its velocity at once.
@@ -38,6 +39,9 @@ private:
     // ramp lasts and the velocity between them.
     double distance_ = 0;
     double duration_ = 0;
+    // The same in the clock's own ticks, so that a move ends exactly at the
+    // time its distance and velocity give, whatever the rounding of duration_.
+    Clock::duration ticks_{0};
     double ramp_ = 0;
     double peak_ = 0;
 };

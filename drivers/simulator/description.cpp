@@ -287,8 +287,8 @@ private:
 
     void AddAxis(const Node& node)
     {
-        std::vector<const char*> keys{"name",         "initial", "home",  "min",        "max",
-                                      "velocity",     "acceleration", "units", "decimals", "limit_error"};
+        std::vector<const char*> keys{"name",     "initial",      "home_position", "min",      "max",
+                                      "velocity", "acceleration", "units",         "decimals", "limit_error"};
         for (const auto& command : kAxisCommands)
             keys.push_back(command.key);
         node.ExpectObject(keys);
@@ -311,7 +311,7 @@ private:
             return value;
         };
         axis.initial = within(node.At("initial", "a number: the position before any move"));
-        const std::optional<Node> home = node.Find("home");
+        const std::optional<Node> home = node.Find("home_position");
         axis.home = home ? within(*home) : axis.initial;
         axis.velocity = node.At("velocity", "a number above 0: the speed of a move, in units per second").Positive();
         if (const std::optional<Node> acceleration = node.Find("acceleration"))
