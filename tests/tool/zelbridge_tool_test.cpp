@@ -243,13 +243,16 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
     EXPECT_EQ(check.exitCode, 0) << check.out;
     EXPECT_TRUE(Contains(check.out, "Exports 28 of the 28 operations as \"SIM_\""));
 
-    // The session the README shows.
+    // The session the README shows, on the simulator's clock stopped at 0:
+    // the move has started and stays where it started.
+    SetEnvironment("ZELBRIDGE_SIM_CLOCK_MS", "0");
     const ToolRun shell = RunTool({"shell", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb",
                                    BinaryPath("Simulator.json")},
-                                  "*IDN?\nMOVE X 12.5\nPOS? X\nMOVE X 80\nPOS? X\nAXIS? 2\n");
+                                  "*IDN?\nMOVE X 12.5\nONT? X\nPOS? X\nMOVE X 80\nAXIS? 2\n");
+    UnsetEnvironment("ZELBRIDGE_SIM_CLOCK_MS");
     EXPECT_EQ(shell.exitCode, 1);
-    EXPECT_EQ(shell.out, "zelbridge> QX Motion,ST-200,SIM-0001,2.1.0\nzelbridge> zelbridge> 12.500 mm\n"
-                         "zelbridge> zelbridge> 12.500 mm\nzelbridge> axis 2: linear, 100 mm travel\nzelbridge> \n");
+    EXPECT_EQ(shell.out, "zelbridge> QX Motion,ST-200,SIM-0001,2.1.0\nzelbridge> zelbridge> 0\nzelbridge> 0.000 mm\n"
+                         "zelbridge> zelbridge> axis 2: linear, 100 mm travel\nzelbridge> \n");
     EXPECT_EQ(shell.err, "zelbridge: MOVE X 80: error 7: Position out of limits\n");
 
     installPath.Set(Folder(SIMULATED_FAMILIES_FOLDER));
