@@ -180,7 +180,12 @@ TEST_P(SimulatedStage, AxesMoveStopAndResetOnTheDrivenClock)
         {13000, "POS? X", 0, "0.000 mm", 0},
         {13000, "POS? Y", 0, "0.000 mm", 0},
         {13000, "MOV? Y", 0, "0", 0},
-        {13000, "AXIS? 2", 0, "axis 2: linear, 100 mm travel", 0},
+        // Too short to reach full speed: 0.1 s speeding up, 0.1 s braking.
+        {13000, "MVR Y 0.5", 0, "(none)", 0},
+        {13100, "POS? Y", 0, "0.250 mm", 0},
+        {13199, "MOV? Y", 0, "1", 0},
+        {13200, "POS? Y", 0, "0.500 mm", 0},
+        {13200, "AXIS? 2", 0, "axis 2: linear, 100 mm travel", 0},
     };
     DrivenClock clock;
     ASSERT_GE(Connect(), 0);
