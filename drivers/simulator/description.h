@@ -1,5 +1,5 @@
 // The description of a simulated controller, read from a JSON file: the
-// commands it understands and what each one does, its properties, its
+// commands it understands and what each one does, its properties and axes, its
 // errors, and what it does with a command it does not know.
 #pragma once
 
