@@ -5,12 +5,16 @@
 
 namespace simulator {
 
-// Set to a whole number of milliseconds, this variable stops the clock at
-// that time, and a test moves it on by setting it again: moves and delays
-// then take no real time and end exactly when the test says. The variable
-// is read at every call, in the process that loaded the simulator.
-inline constexpr char kClockVariable[] = "ZELBRIDGE_SIM_CLOCK_MS";
+// Names a file that holds a whole number of milliseconds: the clock stands
+// at that time, and a test moves it on by writing the file again, so moves
+// and delays take no real time and end exactly when the test says. A file
+// rather than the variable's own value, because a test program's C runtime
+// need not be the one the simulator reads its environment through, and
+// another process (the zelbridge tool) can share the file.
+inline constexpr char kClockVariable[] = "ZELBRIDGE_SIM_CLOCK";
 
+// Read at every call: the file's time, or the steady clock while the
+// variable is unset or its file holds no such number.
 Clock::time_point SimulatedNow() noexcept;
 
 } // namespace simulator

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <ostream>
@@ -126,9 +127,21 @@ protected:
 // The clock the simulator runs on, stopped at a time the test sets.
 class DrivenClock {
 public:
-    DrivenClock() { Set(0); }
-    ~DrivenClock() { UnsetEnvironment(kClockVariable); }
-    void Set(int milliseconds) { SetEnvironment(kClockVariable, std::to_string(milliseconds).c_str()); }
+    // `name` keeps the file apart from those of tests that may run at the same time.
+    explicit DrivenClock(const std::string& name) : path_(BinaryPath("driven-clock-" + name)) { Set(0); }
+    ~DrivenClock()
+    {
+        UnsetEnvironment(kClockVariable);
+        std::remove(path_.c_str());
+    }
+    void Set(int milliseconds)
+    {
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << milliseconds << "\n";
+        SetEnvironment(kClockVariable, path_.c_str());
+    }
+
+private:
+    std::string path_;
 };
 
 TEST_P(SimulatedStage, AxesMoveStopAndResetOnTheDrivenClock)
@@ -187,7 +200,7 @@ TEST_P(SimulatedStage, AxesMoveStopAndResetOnTheDrivenClock)
         {13200, "POS? Y", 0, "0.500 mm", 0},
         {13200, "AXIS? 2", 0, "axis 2: linear, 100 mm travel", 0},
     };
-    DrivenClock clock;
+    DrivenClock clock(NameOf(GetParam()));
     ASSERT_GE(Connect(), 0);
     for (const auto& step : session) {
         clock.Set(step.atMs);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -245,11 +247,14 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
 
     // The session the README shows, on the simulator's clock stopped at 0:
     // the move has started and stays where it started.
-    SetEnvironment("ZELBRIDGE_SIM_CLOCK_MS", "0");
+    const std::string clock = BinaryPath("stopped-clock");
+    std::ofstream(clock) << "0\n";
+    SetEnvironment("ZELBRIDGE_SIM_CLOCK", clock.c_str());
     const ToolRun shell = RunTool({"shell", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb",
                                    BinaryPath("Simulator.json")},
                                   "*IDN?\nMOVE X 12.5\nONT? X\nPOS? X\nMOVE X 80\nAXIS? 2\n");
-    UnsetEnvironment("ZELBRIDGE_SIM_CLOCK_MS");
+    UnsetEnvironment("ZELBRIDGE_SIM_CLOCK");
+    std::remove(clock.c_str());
     EXPECT_EQ(shell.exitCode, 1);
     EXPECT_EQ(shell.out, "zelbridge> QX Motion,ST-200,SIM-0001,2.1.0\nzelbridge> zelbridge> 0\nzelbridge> 0.000 mm\n"
                          "zelbridge> zelbridge> axis 2: linear, 100 mm travel\nzelbridge> \n");
