@@ -1,6 +1,6 @@
 // Fuzzes the simulator's description reader: any text must give either a
 // description or a reason with a line and column, and a description must
-// answer any command without failing.
+// answer any command without failing, while its axes move and after a reset.
 #include "description.h"
 #include "session.h"
 
@@ -29,13 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         commands.push_back(std::move(command));
     }
     simulator::Session session(loaded.description);
-    const simulator::Clock::time_point now{};
-    for (const std::string& command : commands) {
-        session.Execute(command, now);
-        bool waiting = false;
-        session.ReadyAnswer(now + std::chrono::hours(24), waiting);
-        session.DropAnswer();
-        session.TakeError();
+    // Twice through, a quarter of a second apart, so that queries meet axes
+    // on the move, arrived or stopped.
+    simulator::Clock::time_point now{};
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& command : commands) {
+            now += std::chrono::milliseconds(250);
+            session.Execute(command, now);
+            bool waiting = false;
+            session.ReadyAnswer(now + std::chrono::hours(24), waiting);
+            session.DropAnswer();
+            session.TakeError();
+        }
     }
     return 0;
 }

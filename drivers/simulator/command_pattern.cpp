@@ -1,8 +1,10 @@
 // Matching commands against patterns and filling in answers.
 #include "command_pattern.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -79,16 +81,19 @@ bool ReadNumber(std::string_view text, double& value)
     return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
 
-// The k of a "{k}" at `at` (k from 1 to 9999) and the position after it,
-// or 0 when there is none there.
-std::size_t ReferenceAt(std::string_view answer, std::size_t at, std::size_t& end)
+// The k of a "{k}" at `at` (k of one to four digits) and the position after
+// it; none when there is no such field there. A k that starts with 0 quotes
+// no number and is given as 0.
+std::optional<std::size_t> ReferenceAt(std::string_view answer, std::size_t at, std::size_t& end)
 {
-    if (answer[at] != '{' || at + 1 >= answer.size() || answer[at + 1] < '1' || answer[at + 1] > '9')
-        return 0;
+    if (answer[at] != '{')
+        return std::nullopt;
     const std::size_t close = SkipDigits(answer, at + 1);
-    if (close >= answer.size() || answer[close] != '}' || close - at > 5)
-        return 0;
+    if (close == at + 1 || close >= answer.size() || answer[close] != '}' || close - at > 5)
+        return std::nullopt;
     end = close + 1;
+    if (answer[at + 1] == '0')
+        return 0;
     std::size_t k = 0;
     for (std::size_t digit = at + 1; digit < close; ++digit)
         k = k * 10 + static_cast<std::size_t>(answer[digit] - '0');
@@ -157,10 +162,19 @@ std::size_t HighestReference(std::string_view answer)
     std::size_t highest = 0;
     for (std::size_t at = 0; at < answer.size(); ++at) {
         std::size_t end = 0;
-        const std::size_t k = ReferenceAt(answer, at, end);
-        highest = k > highest ? k : highest;
+        highest = std::max(highest, ReferenceAt(answer, at, end).value_or(0));
     }
     return highest;
+}
+
+std::string ZeroReference(std::string_view answer)
+{
+    for (std::size_t at = 0; at < answer.size(); ++at) {
+        std::size_t end = 0;
+        if (ReferenceAt(answer, at, end) == std::size_t{0})
+            return std::string(answer.substr(at, end - at));
+    }
+    return "";
 }
 
 std::string ExpandAnswer(std::string_view answer, const std::vector<Number>& numbers)
@@ -169,7 +183,7 @@ std::string ExpandAnswer(std::string_view answer, const std::vector<Number>& num
     expanded.reserve(answer.size());
     for (std::size_t at = 0; at < answer.size();) {
         std::size_t end = 0;
-        const std::size_t k = ReferenceAt(answer, at, end);
+        const std::size_t k = ReferenceAt(answer, at, end).value_or(0);
         if (k == 0 || k > numbers.size()) {
             expanded += answer[at++];
             continue;

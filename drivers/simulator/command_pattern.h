@@ -43,6 +43,8 @@ private:
 
 // The highest {k} an answer quotes, 0 when it quotes none.
 std::size_t HighestReference(std::string_view answer);
+// The first {0} (or {0...}) an answer holds, which quotes no number; empty when none.
+std::string ZeroReference(std::string_view answer);
 // The answer with each {k} replaced by the text of the k-th number; a
 // description is checked to quote only numbers its command has.
 std::string ExpandAnswer(std::string_view answer, const std::vector<Number>& numbers);

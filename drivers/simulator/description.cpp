@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <new>
@@ -55,15 +54,16 @@ public:
         return Node(*member, where_ / key);
     }
 
-    Node At(const char* key) const
+    // A member the description cannot do without; `what` tells what it must be.
+    Node At(const char* key, const char* what) const
     {
         if (std::optional<Node> member = Find(key))
             return *member;
-        Fail("lacks " + Quoted(key));
+        Fail("lacks " + Quoted(key) + ", which must be " + what);
     }
 
     // An object with no other members than these.
-    void ExpectObject(std::initializer_list<const char*> keys) const
+    void ExpectObject(const std::vector<const char*>& keys) const
     {
         Expect(value_.is_object(), "an object");
         for (const auto& member : value_.items()) {
@@ -77,6 +77,8 @@ public:
         }
     }
 
+    bool IsArray() const noexcept { return value_.is_array(); }
+
     std::vector<Node> Items() const
     {
         Expect(value_.is_array(), "an array");
@@ -86,10 +88,16 @@ public:
         return items;
     }
 
+    // Text is handed to applications as zero-terminated strings, where a
+    // zero byte would silently end it.
     std::string Text() const
     {
         Expect(value_.is_string(), "a string");
-        return value_.get<std::string>();
+        const std::string& text = value_.get_ref<const std::string&>();
+        const std::size_t zero = text.find('\0');
+        if (zero != std::string::npos)
+            Fail("has a zero byte at character " + std::to_string(zero + 1) + ", which would end the text there");
+        return text;
     }
 
     double Number() const
@@ -98,21 +106,37 @@ public:
         return value_.get<double>();
     }
 
+    double Positive() const
+    {
+        const double value = Number();
+        if (!(value > 0))
+            Fail("must be a number above 0, not " + value_.dump());
+        return value;
+    }
+
     std::int64_t Integer(std::int64_t low, std::int64_t high) const
     {
-        Expect(value_.is_number_integer(), "a whole number");
         // nlohmann keeps a non-negative integer unsigned, and it may not fit a signed one.
         const bool inRange =
             value_.is_number_unsigned()
                 ? value_.get<std::uint64_t>() <= static_cast<std::uint64_t>(high) && value_.get<std::int64_t>() >= low
-                : value_.get<std::int64_t>() >= low && value_.get<std::int64_t>() <= high;
+                : value_.is_number_integer() && value_.get<std::int64_t>() >= low && value_.get<std::int64_t>() <= high;
         if (!inRange)
-            Fail("must lie between " + std::to_string(low) + " and " + std::to_string(high));
+            Fail("must be a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
+                 Shown());
         return value_.get<std::int64_t>();
     }
 
 private:
     std::string Name() const { return where_.empty() ? "the description" : where_.to_string(); }
+
+    // A number as the file could have written it, anything else by its kind.
+    std::string Shown() const
+    {
+        if (value_.is_number())
+            return value_.dump();
+        return value_.is_null() ? "null" : value_.type_name();
+    }
 
     void Expect(bool holds, const char* what) const
     {
@@ -124,12 +148,28 @@ private:
     Pointer where_;
 };
 
+// What a missing member must be, for its message.
+constexpr char kCommandText[] = "a command or an array of its forms";
+constexpr char kErrorCode[] = "a code that \"errors\" describes";
+
+// The commands an axis may bind, each to one of its actions.
+constexpr struct {
+    const char* key;
+    Response::Action action;
+    std::size_t fields;
+} kAxisCommands[] = {
+    {"move", Response::Action::MoveTo, 1},          {"move_relative", Response::Action::MoveBy, 1},
+    {"stop", Response::Action::Stop, 0},            {"home", Response::Action::Home, 0},
+    {"position", Response::Action::ReadPosition, 0}, {"on_target", Response::Action::ReadOnTarget, 0},
+    {"moving", Response::Action::ReadMoving, 0},
+};
+
 // Builds a Description from a parsed document, in the order its rules are tried.
 class DescriptionBuilder {
 public:
     std::shared_ptr<const Description> Build(const Node& root)
     {
-        root.ExpectObject({"description", "properties", "commands", "errors", "unknown_command"});
+        root.ExpectObject({"description", "properties", "axes", "commands", "errors", "unknown_command", "reset"});
         // Free text for the reader of the file, but text.
         if (const std::optional<Node> text = root.Find("description"))
             text->Text();
@@ -139,14 +179,25 @@ public:
             AddError(error);
         for (const Node& property : ItemsOf(root, "properties"))
             AddProperty(property);
+        for (const Node& axis : ItemsOf(root, "axes"))
+            AddAxis(axis);
         for (const Node& command : ItemsOf(root, "commands")) {
             command.ExpectObject({"command", "answer", "delay_ms"});
-            CommandRule& rule = AddRule(command.At("command"), Response::Action::Answer);
-            rule.response = AnswerOf(command, rule.pattern.FieldCount());
+            std::vector<CommandPattern> forms = FormsOf(command.At("command", kCommandText));
+            std::size_t fewestFields = forms.front().FieldCount();
+            for (const CommandPattern& form : forms)
+                fewestFields = std::min(fewestFields, form.FieldCount());
+            AddRules(std::move(forms), AnswerOf(command, fewestFields));
         }
-        for (const Node& error : errors)
-            if (const std::optional<Node> command = error.Find("command"))
-                AddRule(*command, Response::Action::RaiseError).response.error = CodeOf(error.At("code"));
+        for (const Node& error : errors) {
+            if (const std::optional<Node> command = error.Find("command")) {
+                Response raise(Response::Action::RaiseError);
+                raise.error = CodeOf(error.At("code", kErrorCode));
+                Bind(*command, raise);
+            }
+        }
+        if (const std::optional<Node> reset = root.Find("reset"))
+            Bind(*reset, Response(Response::Action::Reset), 0);
         if (const std::optional<Node> unknown = root.Find("unknown_command"))
             SetUnknownCommand(*unknown);
         return description_;
@@ -168,7 +219,7 @@ private:
     void AddError(const Node& error)
     {
         error.ExpectObject({"code", "text", "command"});
-        const Node codeNode = error.At("code");
+        const Node codeNode = error.At("code", "a whole number: the code GetError reports");
         const std::int32_t code = CodeOf(codeNode);
         if (code == kNoError)
             codeNode.Fail("may not be 0, which GetError reports when there is no error");
@@ -177,7 +228,8 @@ private:
         if (OwnErrorText(code))
             codeNode.Fail("may not be " + std::to_string(code) + ", the simulator's own code for \"" +
                           OwnErrorText(code) + "\"");
-        if (!description_->errors.emplace(code, error.At("text").Text()).second)
+        const std::string text = error.At("text", "a string: what TranslateError says about the code").Text();
+        if (!description_->errors.emplace(code, text).second)
             codeNode.Fail("repeats the code " + std::to_string(code));
     }
 
@@ -189,19 +241,29 @@ private:
         return value;
     }
 
+    static NumberFormat FormatOf(const Node& node)
+    {
+        NumberFormat format;
+        if (const std::optional<Node> units = node.Find("units"))
+            format.units = units->Text();
+        if (const std::optional<Node> decimals = node.Find("decimals"))
+            format.decimals = static_cast<int>(decimals->Integer(0, kMostDecimals));
+        return format;
+    }
+
     void AddProperty(const Node& node)
     {
         node.ExpectObject({"get", "set", "initial", "min", "max", "units", "decimals", "limit_error", "delay_ms"});
         Property property{};
-        property.initial = node.At("initial").Number();
+        property.initial = node.At("initial", "a number: the value before any command").Number();
         if (const std::optional<Node> min = node.Find("min"))
             property.min = min->Number();
         if (const std::optional<Node> max = node.Find("max"))
             property.max = max->Number();
         if (property.min && property.max && *property.min > *property.max)
-            node.At("max").Fail("is below \"min\"");
+            node.Find("max")->Fail("is below \"min\"");
         if ((property.min && property.initial < *property.min) || (property.max && property.initial > *property.max))
-            node.At("initial").Fail("lies outside \"min\" and \"max\"");
+            node.Find("initial")->Fail("lies outside \"min\" and \"max\"");
         const std::optional<Node> limitError = node.Find("limit_error");
         const bool limited = property.min || property.max;
         if (limited && !limitError)
@@ -210,25 +272,74 @@ private:
             limitError->Fail("needs \"min\" or \"max\"");
         if (limitError)
             property.limitError = KnownCode(*limitError);
-        if (const std::optional<Node> units = node.Find("units"))
-            property.units = units->Text();
-        if (const std::optional<Node> decimals = node.Find("decimals"))
-            property.decimals = static_cast<int>(decimals->Integer(0, kMostDecimals));
+        property.format = FormatOf(node);
 
         const std::size_t index = description_->properties.size();
         description_->properties.push_back(property);
-        Response& getter = AddRule(node.At("get"), Response::Action::GetProperty, 0).response;
-        getter.property = index;
+        Response getter(Response::Action::GetProperty);
+        getter.index = index;
         getter.delay = DelayOf(node);
-        AddRule(node.At("set"), Response::Action::SetProperty, 1).response.property = index;
+        Bind(node.At("get", kCommandText), getter, 0);
+        Response setter(Response::Action::SetProperty);
+        setter.index = index;
+        Bind(node.At("set", "a command with one {number} field, or an array of its forms"), setter, 1);
+    }
+
+    void AddAxis(const Node& node)
+    {
+        std::vector<const char*> keys{"name",     "initial",      "home_position", "min",      "max",
+                                      "velocity", "acceleration", "units",         "decimals", "limit_error"};
+        for (const auto& command : kAxisCommands)
+            keys.push_back(command.key);
+        node.ExpectObject(keys);
+        Axis axis{};
+        const Node name = node.At("name", "a string: the axis's name, as messages and readers use it");
+        axis.name = name.Text();
+        if (axis.name.empty())
+            name.Fail("may not be empty");
+        for (const Axis& earlier : description_->axes)
+            if (earlier.name == axis.name)
+                name.Fail("repeats the axis name " + Quoted(axis.name));
+        axis.min = node.At("min", "a number: the lowest position a move may go to").Number();
+        axis.max = node.At("max", "a number: the highest position a move may go to").Number();
+        if (axis.min > axis.max)
+            node.Find("max")->Fail("is below \"min\"");
+        const auto within = [&](const Node& position) {
+            const double value = position.Number();
+            if (value < axis.min || value > axis.max)
+                position.Fail("lies outside \"min\" and \"max\"");
+            return value;
+        };
+        axis.initial = within(node.At("initial", "a number: the position before any move"));
+        const std::optional<Node> home = node.Find("home_position");
+        axis.home = home ? within(*home) : axis.initial;
+        axis.velocity = node.At("velocity", "a number above 0: the speed of a move, in units per second").Positive();
+        if (const std::optional<Node> acceleration = node.Find("acceleration"))
+            axis.acceleration = acceleration->Positive();
+        axis.format = FormatOf(node);
+        axis.limitError = KnownCode(node.At("limit_error", "a code that \"errors\" describes, raised by a move "
+                                                          "beyond \"min\" or \"max\""));
+
+        const std::size_t index = description_->axes.size();
+        description_->axes.push_back(axis);
+        for (const auto& command : kAxisCommands) {
+            if (const std::optional<Node> forms = node.Find(command.key)) {
+                Response response(command.action);
+                response.index = index;
+                Bind(*forms, response, command.fields);
+            }
+        }
     }
 
     // The answer at `node`, which may quote as many numbers as its command has fields.
     static Response AnswerOf(const Node& node, std::size_t fields)
     {
-        const Node answer = node.At("answer");
+        const Node answer = node.At("answer", "a string: the text the command answers");
         Response response(Response::Action::Answer);
         response.answer = answer.Text();
+        const std::string zero = ZeroReference(response.answer);
+        if (!zero.empty())
+            answer.Fail("quotes " + zero + ", but the numbers of a command count from {1}");
         const std::size_t quoted = HighestReference(response.answer);
         if (quoted > fields)
             answer.Fail("quotes {" + std::to_string(quoted) + "}, but its command has " + std::to_string(fields) +
@@ -241,11 +352,14 @@ private:
     {
         node.ExpectObject({"answer", "error", "delay_ms"});
         const std::optional<Node> error = node.Find("error");
-        if (error.has_value() == node.Find("answer").has_value())
+        const bool answer = node.Find("answer").has_value();
+        if (error && answer)
+            node.Fail("takes \"answer\" or \"error\", not both");
+        if (!error && !answer)
             node.Fail("needs either \"answer\" or \"error\"");
         if (error) {
-            if (node.Find("delay_ms"))
-                node.At("delay_ms").Fail("applies to an answer, not to an error");
+            if (const std::optional<Node> delay = node.Find("delay_ms"))
+                delay->Fail("applies to an answer, not to an error");
             description_->unknownCommand.emplace(Response::Action::RaiseError);
             description_->unknownCommand->error = KnownCode(*error);
         } else {
@@ -259,26 +373,43 @@ private:
         return std::chrono::milliseconds(delay ? delay->Integer(0, kLongestDelayMs) : 0);
     }
 
-    // A rule for the command at `node`, which must have `fields` {number}
-    // fields when that is given, and must not repeat an earlier command.
-    CommandRule& AddRule(const Node& node, Response::Action action, std::optional<std::size_t> fields = {})
+    // The forms of the command at `node`, a text or a non-empty array of
+    // texts, each with `fields` {number} fields when that is given and none
+    // repeating an earlier command.
+    std::vector<CommandPattern> FormsOf(const Node& node, std::optional<std::size_t> fields = {})
     {
-        std::optional<CommandPattern> pattern;
-        try {
-            pattern.emplace(node.Text());
-        } catch (const std::invalid_argument& bad) {
-            node.Fail(std::string("is not a command: ") + bad.what());
+        const std::vector<Node> items = node.IsArray() ? node.Items() : std::vector<Node>{node};
+        if (items.empty())
+            node.Fail("must list at least one form of the command");
+        std::vector<CommandPattern> forms;
+        for (const Node& item : items) {
+            try {
+                forms.emplace_back(item.Text());
+            } catch (const std::invalid_argument& bad) {
+                item.Fail(std::string("is not a command: ") + bad.what());
+            }
+            const CommandPattern& form = forms.back();
+            if (fields && form.FieldCount() != *fields)
+                item.Fail("must have " + std::to_string(*fields) + " {number} field(s), not " +
+                          std::to_string(form.FieldCount()));
+            std::string key = form.Text();
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+            if (!commands_.emplace(key, item.where()).second)
+                item.Fail("repeats the command " + Quoted(form.Text()) + " of " + commands_.at(key).to_string());
         }
-        if (fields && pattern->FieldCount() != *fields)
-            node.Fail("must have " + std::to_string(*fields) + " {number} field(s), not " +
-                      std::to_string(pattern->FieldCount()));
-        std::string key = pattern->Text();
-        std::transform(key.begin(), key.end(), key.begin(),
-                       [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-        if (!commands_.emplace(key, node.where()).second)
-            node.Fail("repeats the command " + Quoted(pattern->Text()) + " of " + commands_.at(key).to_string());
-        description_->rules.push_back(CommandRule{std::move(*pattern), Response(action)});
-        return description_->rules.back();
+        return forms;
+    }
+
+    void AddRules(std::vector<CommandPattern> forms, const Response& response)
+    {
+        for (CommandPattern& form : forms)
+            description_->rules.push_back(CommandRule{std::move(form), response});
+    }
+
+    void Bind(const Node& node, const Response& response, std::optional<std::size_t> fields = {})
+    {
+        AddRules(FormsOf(node, fields), response);
     }
 
     std::shared_ptr<Description> description_ = std::make_shared<Description>();

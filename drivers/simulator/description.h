@@ -1,5 +1,5 @@
 // The description of a simulated controller, read from a JSON file: the
-// commands it understands and what each one does, its properties, its
+// commands it understands and what each one does, its properties and axes, its
 // errors, and what it does with a command it does not know.
 #pragma once
 
@@ -16,29 +16,65 @@
 
 namespace simulator {
 
+// How a number is written in an answer.
+struct NumberFormat {
+    // Written after the value, with a blank.
+    std::string units;
+    // Fixed decimals; without, the shortest exact form.
+    std::optional<int> decimals;
+};
+
 struct Property {
     double initial;
     std::optional<double> min;
     std::optional<double> max;
-    // Written after the value, with a blank, in the getter's answer.
-    std::string units;
-    // Fixed decimals in the getter's answer; without, the shortest exact form.
-    std::optional<int> decimals;
+    NumberFormat format;
     // Raised by a setter whose value lies outside [min, max].
+    std::int32_t limitError;
+};
+
+// An axis that takes time to move.
+struct Axis {
+    std::string name;
+    double initial;
+    // Where a home (reference) move goes.
+    double home;
+    double min;
+    double max;
+    // Units per second, and per second squared.
+    double velocity;
+    std::optional<double> acceleration;
+    NumberFormat format;
+    // Raised by a move whose target lies outside [min, max]; the move does not start.
     std::int32_t limitError;
 };
 
 // What the controller does with one command.
 struct Response {
-    enum class Action { Answer, GetProperty, SetProperty, RaiseError };
+    enum class Action {
+        Answer,
+        GetProperty,
+        SetProperty,
+        RaiseError,
+        Reset,
+        // On an axis:
+        MoveTo,
+        MoveBy,
+        Stop,
+        Home,
+        ReadPosition,
+        ReadOnTarget,
+        ReadMoving,
+    };
 
     explicit Response(Action what) : action(what) {}
 
     Action action;
     // Answer: the text, which may quote the command's numbers as {1}, {2}, ...
     std::string answer;
-    // GetProperty, SetProperty: the index into Description::properties.
-    std::size_t property = 0;
+    // The index into Description::properties, or for an axis action into
+    // Description::axes.
+    std::size_t index = 0;
     // RaiseError: the code.
     std::int32_t error = 0;
     // How long after the command its answer is ready.
@@ -51,10 +87,12 @@ struct CommandRule {
 };
 
 struct Description {
-    // Tried in this order, the first match wins: property getters and
-    // setters, answers, error-raising commands, each in the file's order.
+    // Every form of every command, tried in this order, the first match
+    // winning: property getters and setters, axis commands, answers,
+    // error-raising commands, the reset, each in the file's order.
     std::vector<CommandRule> rules;
     std::vector<Property> properties;
+    std::vector<Axis> axes;
     std::map<std::int32_t, std::string> errors;
     // Answer or RaiseError; without it, the simulator's own kUnknownCommand.
     std::optional<Response> unknownCommand;

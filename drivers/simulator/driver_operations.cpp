@@ -4,6 +4,7 @@
 
 #include "connection_registry.h"
 #include "library_location.h"
+#include "simulated_clock.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -211,7 +212,7 @@ std::int32_t GetError(ConnectionId id) noexcept
 std::int32_t ZelCommandset(ConnectionId id, const char* command) noexcept
 {
     return Guarded([&](ConnectionRegistry& registry) {
-        const Clock::time_point now = Clock::now();
+        const Clock::time_point now = SimulatedNow();
         return registry.With(id, [&](Session& session) {
             if (!command)
                 return static_cast<std::int32_t>(kInvalidArgument);
@@ -229,7 +230,7 @@ std::int32_t ZelGetAnswer(ConnectionId id, char* answer, std::int32_t size) noex
 {
     return Guarded([&](ConnectionRegistry& registry) {
         ClearOut(answer, size);
-        const Clock::time_point now = Clock::now();
+        const Clock::time_point now = SimulatedNow();
         return registry.With(id, [&](Session& session) {
             if (!answer || size <= 0)
                 return static_cast<std::int32_t>(kInvalidArgument);
@@ -252,7 +253,7 @@ std::int32_t ZelGetAnswerSize(ConnectionId id, std::int32_t* answerSize) noexcep
     return Guarded([&](ConnectionRegistry& registry) {
         if (answerSize)
             *answerSize = 0;
-        const Clock::time_point now = Clock::now();
+        const Clock::time_point now = SimulatedNow();
         return registry.With(id, [&](Session& session) {
             if (!answerSize)
                 return static_cast<std::int32_t>(kInvalidArgument);

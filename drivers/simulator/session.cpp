@@ -7,36 +7,87 @@
 
 namespace simulator {
 
+namespace {
+
+const char* Flag(bool set)
+{
+    return set ? "1" : "0";
+}
+
+} // namespace
+
 Session::Session(std::shared_ptr<const Description> description) : description_(std::move(description))
 {
-    for (const Property& property : description_->properties)
-        values_.push_back(property.initial);
+    Reset();
 }
 
 std::int32_t Session::Execute(std::string_view command, Clock::time_point now)
 {
     std::vector<Number> numbers;
     const Response* response = description_->Find(NormaliseCommand(command), numbers);
-    if (!response)
-        return Raise(kUnknownCommand);
-    switch (response->action) {
-    case Response::Action::Answer:
-        return Queue(ExpandAnswer(response->answer, numbers), now + response->delay);
-    case Response::Action::GetProperty:
-        return Queue(Format(description_->properties[response->property], values_[response->property]),
-                     now + response->delay);
-    case Response::Action::SetProperty: {
-        const Property& property = description_->properties[response->property];
+    return response ? Perform(*response, numbers, now) : Raise(kUnknownCommand);
+}
+
+std::int32_t Session::Perform(const Response& response, const std::vector<Number>& numbers, Clock::time_point now)
+{
+    const Clock::time_point ready = now + response.delay;
+    using Action = Response::Action;
+    switch (response.action) {
+    case Action::Answer:
+        return Queue(ExpandAnswer(response.answer, numbers), ready);
+    case Action::GetProperty:
+        return Queue(Format(description_->properties[response.index].format, values_[response.index]), ready);
+    case Action::SetProperty: {
+        const Property& property = description_->properties[response.index];
         const double value = numbers.front().value;
         if ((property.min && value < *property.min) || (property.max && value > *property.max))
             return Raise(property.limitError);
-        values_[response->property] = value;
+        values_[response.index] = value;
         return kNoError;
     }
-    case Response::Action::RaiseError:
-        break;
+    case Action::RaiseError:
+        return Raise(response.error);
+    case Action::Reset:
+        Reset();
+        return kNoError;
+    case Action::MoveTo:
+        return MoveAxis(response.index, numbers.front().value, now);
+    // Relative to where the axis is going, so that two relative moves add up
+    // even when the second comes before the first has ended.
+    case Action::MoveBy:
+        return MoveAxis(response.index, axes_[response.index].Target() + numbers.front().value, now);
+    case Action::Home:
+        return MoveAxis(response.index, description_->axes[response.index].home, now);
+    case Action::Stop:
+        axes_[response.index].Stop(now);
+        return kNoError;
+    case Action::ReadPosition:
+        return Queue(Format(description_->axes[response.index].format, axes_[response.index].Position(now)), ready);
+    case Action::ReadOnTarget:
+        return Queue(Flag(!axes_[response.index].Moving(now)), ready);
+    case Action::ReadMoving:
+        return Queue(Flag(axes_[response.index].Moving(now)), ready);
     }
-    return Raise(response->error);
+    return Raise(kUnknownCommand);
+}
+
+std::int32_t Session::MoveAxis(std::size_t axis, double target, Clock::time_point now)
+{
+    const Axis& limits = description_->axes[axis];
+    if (!(target >= limits.min && target <= limits.max))
+        return Raise(limits.limitError);
+    axes_[axis].MoveTo(target, now);
+    return kNoError;
+}
+
+void Session::Reset()
+{
+    values_.clear();
+    for (const Property& property : description_->properties)
+        values_.push_back(property.initial);
+    axes_.clear();
+    for (const Axis& axis : description_->axes)
+        axes_.emplace_back(axis.initial, axis.velocity, axis.acceleration);
 }
 
 const std::string* Session::ReadyAnswer(Clock::time_point now, bool& waiting) const
@@ -53,7 +104,8 @@ void Session::DropAnswer()
 
 std::int32_t Session::Fail(std::int32_t code) noexcept
 {
-    error_ = code;
+    if (error_ == kNoError)
+        error_ = code;
     return code;
 }
 
@@ -78,18 +130,18 @@ std::int32_t Session::Queue(std::string text, Clock::time_point ready)
     return kNoError;
 }
 
-std::string Session::Format(const Property& property, double value) const
+std::string Session::Format(const NumberFormat& format, double value)
 {
     // Room for the longest double written out in full, with every decimal.
     char text[400];
     // Adding 0 turns -0 into 0: a controller does not answer "-0".
     value += 0.0;
     const std::to_chars_result written =
-        property.decimals ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, *property.decimals)
+        format.decimals ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, *format.decimals)
                           : std::to_chars(text, text + sizeof text, value);
     std::string answer(text, written.ec == std::errc() ? written.ptr : text);
-    if (!property.units.empty())
-        answer += " " + property.units;
+    if (!format.units.empty())
+        answer += " " + format.units;
     return answer;
 }
 

@@ -1,7 +1,9 @@
 // One simulated connection: the description it answers from, the values of
-// its properties, the answers it owes and the error it has not reported yet.
+// its properties, where its axes are going, the answers it owes and the
+// error it has not reported yet.
 #pragma once
 
+#include "axis_motion.h"
 #include "description.h"
 
 #include <chrono>
@@ -13,8 +15,6 @@
 #include <vector>
 
 namespace simulator {
-
-using Clock = std::chrono::steady_clock;
 
 class Session {
 public:
@@ -33,7 +33,9 @@ public:
     const std::string* ReadyAnswer(Clock::time_point now, bool& waiting) const;
     void DropAnswer();
 
-    // Keeps `code` as the error TakeError reports next; returns it.
+    // Keeps `code` for TakeError unless an error is already waiting there:
+    // the first error explains the ones that follow it, as on a controller
+    // whose error register holds one code until it is read. Returns `code`.
     std::int32_t Fail(std::int32_t code) noexcept;
     // The pending error, once; 0 when there is none.
     std::int32_t TakeError() noexcept;
@@ -47,12 +49,19 @@ private:
         Clock::time_point ready;
     };
 
+    // What the response makes the connection do; the description is one
+    // source of responses, and the only one so far.
+    std::int32_t Perform(const Response& response, const std::vector<Number>& numbers, Clock::time_point now);
+    std::int32_t MoveAxis(std::size_t axis, double target, Clock::time_point now);
+    // Every property and axis as the description starts them.
+    void Reset();
     std::int32_t Raise(std::int32_t code) noexcept;
     std::int32_t Queue(std::string text, Clock::time_point ready);
-    std::string Format(const Property& property, double value) const;
+    static std::string Format(const NumberFormat& format, double value);
 
     std::shared_ptr<const Description> description_;
     std::vector<double> values_;
+    std::vector<AxisMotion> axes_;
     std::deque<PendingAnswer> answers_;
     std::int32_t error_ = 0;
     bool errorCheck_ = true;

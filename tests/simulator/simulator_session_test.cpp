@@ -4,6 +4,7 @@
 // a delayed answer polled for, and connections used from several threads.
 #include "api/driver_contract.h"
 #include "platform/platform.h"
+#include "simulated_clock.h"
 #include "simulator_errors.h"
 #include "test_environment.h"
 #include "zelbridge.h"
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <ostream>
@@ -122,29 +124,91 @@ protected:
     StageCalls calls_;
 };
 
-TEST_P(SimulatedStage, MovesReadsThePositionBackAndRefusesAMoveOutOfLimits)
+// The clock the simulator runs on, stopped at a time the test sets.
+class DrivenClock {
+public:
+    // `name` keeps the file apart from those of tests that may run at the same time.
+    explicit DrivenClock(const std::string& name) : path_(BinaryPath("driven-clock-" + name)) { Set(0); }
+    ~DrivenClock()
+    {
+        UnsetEnvironment(kClockVariable);
+        std::remove(path_.c_str());
+    }
+    void Set(int milliseconds)
+    {
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << milliseconds << "\n";
+        SetEnvironment(kClockVariable, path_.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+TEST_P(SimulatedStage, AxesMoveStopAndResetOnTheDrivenClock)
 {
+    // GetError is not called after this step, so the error waits for the next.
+    constexpr int kLeftUnread = 1;
     const struct {
+        int atMs;
         const char* command;
         int result;
         const char* answer;
         int error;
     } session[] = {
-        {"*IDN?", 0, "QX Motion,ST-200,SIM-0001,2.1.0", 0},
-        {"MOVE X 12.5", 0, "(none)", 0},
-        {"POS? X", 0, "12.500 mm", 0},
-        {"move y -50", 0, "(none)", 0},
-        {"POS? Y", 0, "-50.000 mm", 0},
-        {"MOVE X 80", 7, "(none)", 7},
-        {"POS? X", 0, "12.500 mm", 0},
-        {"AXIS? 2", 0, "axis 2: linear, 100 mm travel", 0},
-        {"HOME", kUnknownCommand, "(none)", kUnknownCommand},
+        {0, "*IDN?", 0, "QX Motion,ST-200,SIM-0001,2.1.0", 0},
+        {0, "identify?", 0, "QX Motion,ST-200,SIM-0001,2.1.0", 0},
+        // X: 5 mm/s from the start to the end of a move.
+        {0, "MOVE X 10", 0, "(none)", 0},
+        {0, "ONT? X", 0, "0", 0},
+        {1000, "POS? X", 0, "5.000 mm", 0},
+        {1000, "MOVING? X", 0, "1", 0},
+        {1999, "ON_TARGET? X", 0, "0", 0},
+        {2000, "ONT? X", 0, "1", 0},
+        {2000, "POSITION? X", 0, "10.000 mm", 0},
+        {2000, "MOV X 0", 0, "(none)", 0},
+        {4000, "MOV X 10", 0, "(none)", 0},
+        {5500, "STOP X", 0, "(none)", 0},
+        {9000, "POS? X", 0, "7.500 mm", 0},
+        {9000, "MOV? X", 0, "0", 0},
+        {9000, "ONT? X", 0, "1", 0},
+        {9000, "MOVE X 80", 7, "(none)", 7},
+        {9000, "MOV? X", 0, "0", 0},
+        {10000, "POS? X", 0, "7.500 mm", 0},
+        {10000, "MVR X -2.5", 0, "(none)", 0},
+        {10000, "MVR X 50", 7, "(none)", 7},
+        {10500, "POS? X", 0, "5.000 mm", 0},
+        // Y: 10 mm/s, reached after 0.2 s at 50 mm/s^2: 1 mm up to speed, 1 mm braking.
+        {11000, "MOVE Y 10", 0, "(none)", 0},
+        {11100, "POS? Y", 0, "0.250 mm", 0},
+        {11600, "POS? Y", 0, "5.000 mm", 0},
+        {12100, "POS? Y", 0, "9.750 mm", 0},
+        {12200, "ONT? Y", 0, "1", 0},
+        {12200, "HOME Y", 0, "(none)", 0},
+        {12800, "POS? Y", 0, "5.000 mm", 0},
+        // The first error is the one GetError reports.
+        {12800, "MOVE X 80", 7, "(none)", kLeftUnread},
+        {12800, "HOME", kUnknownCommand, "(none)", 7},
+        {12800, "MOVE X 20", 0, "(none)", 0},
+        {13000, "RST", 0, "(none)", 0},
+        {13000, "POS? X", 0, "0.000 mm", 0},
+        {13000, "POS? Y", 0, "0.000 mm", 0},
+        {13000, "MOV? Y", 0, "0", 0},
+        // Too short to reach full speed: 0.1 s speeding up, 0.1 s braking.
+        {13000, "MVR Y 0.5", 0, "(none)", 0},
+        {13100, "POS? Y", 0, "0.250 mm", 0},
+        {13199, "MOV? Y", 0, "1", 0},
+        {13200, "POS? Y", 0, "0.500 mm", 0},
+        {13200, "AXIS? 2", 0, "axis 2: linear, 100 mm travel", 0},
     };
+    DrivenClock clock(NameOf(GetParam()));
     ASSERT_GE(Connect(), 0);
     for (const auto& step : session) {
-        EXPECT_EQ(calls_.command(step.command), step.result) << step.command;
-        EXPECT_EQ(Answer(), step.answer) << step.command;
-        EXPECT_EQ(calls_.error(), step.error) << step.command;
+        clock.Set(step.atMs);
+        EXPECT_EQ(calls_.command(step.command), step.result) << step.atMs << " ms: " << step.command;
+        EXPECT_EQ(Answer(), step.answer) << step.atMs << " ms: " << step.command;
+        if (step.error != kLeftUnread) {
+            EXPECT_EQ(calls_.error(), step.error) << step.atMs << " ms: " << step.command;
+        }
     }
     EXPECT_EQ(Translate(7), kOutOfLimits);
     EXPECT_EQ(Translate(kUnknownCommand), "unknown command");
@@ -226,7 +290,10 @@ TEST(SimulatorDriver, ConnectionsUsedFromSeveralThreadsKeepTheirOwnState)
     const auto close = find(Op<Operation::CloseConnection>(), "SIM_CloseConnection");
     ASSERT_TRUE(connect && command && answer && getError && close);
 
-    const std::string stage = BinaryPath("Simulator.json");
+    const std::string stage = WriteFile("instant-stage.json", R"({
+        "properties": [{"get": "POS? X", "set": "MOVE X {number}", "initial": 0, "min": -50, "max": 50,
+                        "units": "mm", "decimals": 3, "limit_error": 7}],
+        "errors": [{"code": 7, "text": "Position out of limits"}]})");
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
     for (int thread = 0; thread < 4; ++thread) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -325,12 +326,18 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
     EXPECT_EQ(check.exitCode, 0) << check.out;
     EXPECT_TRUE(Contains(check.out, "Exports 28 of the 28 operations as \"SIM_\""));
 
-    // The session the README shows.
+    // The session the README shows, on the simulator's clock stopped at 0:
+    // the move has started and stays where it started.
+    const std::string clock = BinaryPath("stopped-clock");
+    std::ofstream(clock) << "0\n";
+    SetEnvironment("ZELBRIDGE_SIM_CLOCK", clock.c_str());
     const ToolRun shell = RunTool({"shell", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb",
                                    BinaryPath("Simulator.json")},
-                                  "*IDN?\nMOVE X 12.5\nPOS? X\nMOVE X 80\nPOS? X\nAXIS? 2\n");
+                                  "*IDN?\nMOVE X 12.5\nONT? X\nPOS? X\nMOVE X 80\nAXIS? 2\n");
+    UnsetEnvironment("ZELBRIDGE_SIM_CLOCK");
+    std::remove(clock.c_str());
     EXPECT_EQ(shell.exitCode, 1);
-    EXPECT_EQ(shell.out, "QX Motion,ST-200,SIM-0001,2.1.0\n12.500 mm\n12.500 mm\naxis 2: linear, 100 mm travel\n");
+    EXPECT_EQ(shell.out, "QX Motion,ST-200,SIM-0001,2.1.0\n0\n0.000 mm\naxis 2: linear, 100 mm travel\n");
     EXPECT_EQ(shell.err, "zelbridge: MOVE X 80: error 7: Position out of limits\n");
 
     installPath.Set(Folder(SIMULATED_FAMILIES_FOLDER));
