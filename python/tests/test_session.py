@@ -6,6 +6,7 @@ import zelbridge
 
 # What the example stage answers.
 IDENTITY = "QX Motion,ST-200,SIM-0001,2.1.0"
+# X runs at 5 mm/s: 12.5 mm take 2.5 s of the simulator's clock.
 AXIS, INSIDE, OUTSIDE = "X", 12.5, 80
 LIMIT_ERROR = (7, "Position out of limits")
 
@@ -14,8 +15,21 @@ def position(value: float) -> str:
     return f"{value:.3f} mm"
 
 
+@pytest.fixture
+def clock(tmp_path, monkeypatch):
+    """The simulator's clock, stopped at 0 ms until the test moves it on."""
+    file = tmp_path / "clock"
+
+    def set_ms(milliseconds: int) -> None:
+        file.write_text(f"{milliseconds}\n")
+
+    set_ms(0)
+    monkeypatch.setenv("ZELBRIDGE_SIM_CLOCK", str(file))
+    return set_ms
+
+
 @pytest.fixture(params=["System", "Family"])
-def stage(request, simulator):
+def stage(request, simulator, clock):
     if request.param == "System":
         controller = zelbridge.System(simulator, "SIM_").connect_usb(EXAMPLE_STAGE)
     else:
@@ -26,9 +40,14 @@ def stage(request, simulator):
     assert not controller.connected
 
 
-def test_a_session_moves_queries_and_raises_the_limit_error_with_its_text(stage):
+def test_a_session_moves_queries_and_raises_the_limit_error_with_its_text(stage, clock):
     assert stage.query("*IDN?") == IDENTITY
     stage.command(f"MOVE {AXIS} {INSIDE}")
+    assert stage.query(f"ONT? {AXIS}") == "0"
+    clock(1000)
+    assert stage.query(f"POS? {AXIS}") == position(5)
+    clock(2500)
+    assert stage.query(f"ONT? {AXIS}") == "1"
     assert stage.query(f"POS? {AXIS}") == position(INSIDE)
     with pytest.raises(zelbridge.ZelbridgeError) as raised:
         stage.command(f"MOVE {AXIS} {OUTSIDE}")
