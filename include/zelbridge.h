@@ -51,7 +51,9 @@ typedef ptrdiff_t ZelWord;
  *                                       terminated
  *   SetErrorCheck(index, enabled)       nonzero: ZelCommandset returns the
  *                                       code of a command's error; 0: it
- *                                       returns 0 (GetError still reports it)
+ *                                       returns 0 (the simulator keeps the
+ *                                       error for GetError, the loopback
+ *                                       drops an unknown command)
  *   OpenRS232DaisyChain(index, port, baud, a3, a4, a5)  port and baud as for
  *                                       ConnectRS232; the result is the chain's
  *                                       identifier; a3 to a5 are chain options
