@@ -18,6 +18,66 @@
  * one 32-bit word on 32-bit Windows. */
 typedef ptrdiff_t ZelWord;
 
+/*
+ * What the words mean. Zelbridge forwards every argument after the index (or,
+ * in a family, every argument) to the driver unchanged and hands back the
+ * driver's result: the meaning of a word is the driver's, and a driver from
+ * another maker may read it differently. A pointer is passed as a word cast
+ * from it, as in (ZelWord)"192.168.0.5". The drivers of this project
+ * (Loopback.dll, Simulator.dll and the simulated family libraries) read them
+ * so, with 0 or more for success and a negative error code for failure:
+ *
+ *   InterfaceSetupDlg(index, window)    the parent window of the setup dialog;
+ *                                       both connect with defaults and ignore it
+ *   ConnectRS232(index, port, baud)     serial port number (1 to 255) and baud
+ *                                       rate (300 to 115200)
+ *   ConnectNIgpib(index, board, device) GPIB board (0 to 15) and the device's
+ *                                       primary address (0 to 30)
+ *   ConnectTCPIP(index, host, port)     host: const char *, a terminated name or
+ *                                       address; port: 1 to 65535
+ *   Connect(index, board)               board number (0 to 15); so is the word
+ *   ConnectPciBoard(index, board)       of ConnectPciBoard
+ *   ConnectUSB(index, description)      const char *: the device ("LOOPBACK";
+ *                                       for the simulator, the path of the
+ *                                       description file to answer from)
+ *   ListUSB(index, buffer, size)        char * and its size in bytes: the
+ *                                       devices found are written there; the
+ *                                       result is how many there are
+ *   EnumerateUSB(index, buffer, size, options)  as ListUSB; the search
+ *                                       options are not used by either
+ *   TranslateError(index, code, buffer, size)   an error code from GetError,
+ *                                       and a char * with its size in bytes
+ *                                       that receives the text, always
+ *                                       terminated
+ *   SetErrorCheck(index, enabled)       nonzero: ZelCommandset returns the
+ *                                       code of a command's error; 0: it
+ *                                       returns 0 (the simulator keeps the
+ *                                       error for GetError, the loopback
+ *                                       drops an unknown command)
+ *   OpenRS232DaisyChain(index, port, baud, a3, a4, a5)  port and baud as for
+ *                                       ConnectRS232; the result is the chain's
+ *                                       identifier; a3 to a5 are chain options
+ *                                       neither uses
+ *   ConnectDaisyChainDevice(index, chain, device)  the chain's identifier and
+ *                                       the device on it (1 to 16)
+ *   CloseDaisyChain(index, chain)       the chain's identifier
+ *   SendNonZELString(index, text)       const char *: text outside the command
+ *                                       set, sent as it is
+ *   ReceiveNonZELString(index, buffer, size)  char * and its size in bytes
+ *   SetQMC, GetQMC, SetQMCA, GetQMCA    stage settings of a real controller,
+ *                                       read by its own driver; both fail them
+ *
+ * The family calls take the same words without an index, and a connection
+ * identifier (id) where the generic calls take the index:
+ * M318_ConnectRS232(port, baud), M329_TranslateError(code, buffer, size),
+ * M317_Connect(board) and so on. GetCurrentBoardId(id) and
+ * GetCurrentInterfaceId(id) take a connection identifier and give it back
+ * while that connection is open. T5XX_SendString(id, command) takes a
+ * connection identifier and a const char * command, and T5XX_ReadLine(id,
+ * buffer, size) a char * and its size; the driver functions they call are
+ * T5XX_T5XXSendString and T5XX_T5XXReadLine.
+ */
+
 /* A needed driver function or driver library is not available. */
 #define FUNCTION_NOT_AVAILABLE (-1034)
 

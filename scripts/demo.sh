@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Zelbridge.dll, the zelbridge tool and the
-# loopback driver, and has the tool send commands through Zelbridge.dll to the
-# loopback driver: an identification command and its answer, and a failure.
+# Installs what is missing, builds the 32-bit product with everything the
+# README goes on to use (the tool, the loopback and simulator drivers, the
+# import libraries, the MSI package, the tests), and has the tool send
+# commands through Zelbridge.dll to the loopback driver: an identification
+# command and its answer, and a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-# The 32-bit product: Zelbridge.dll, zelbridge.exe and Loopback.dll, all i686.
+# The whole 32-bit build, so that `cmake --install build/win32`, the simulator
+# and the MSI package work afterwards as the README shows them.
 preset=win32
 build=build/$preset
 log=$build/demo-build.log
 
-echo "Building Zelbridge.dll, zelbridge.exe and Loopback.dll ($preset; log in $log)"
+echo "Building the $preset preset: Zelbridge.dll, zelbridge.exe, the drivers, the MSI package (log in $log)"
 mkdir -p "$build"
-if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target Zelbridge zelbridge Loopback; } >"$log" 2>&1; then
+if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
     cat "$log"
     exit 1
 fi

@@ -14,6 +14,11 @@ using ProcAddress = void (*)();
 
 // Loads a library by file name; null on failure, with the reason left in
 // LastError() for the caller to read before anything else can overwrite it.
+// On Windows a library named by a full path that fails for want of a library
+// it imports (error 126 while the file exists) is loaded again with its own
+// folder searched for its imports; when that fails too, the last error is
+// the first attempt's. Off Windows a library names the folders of its own
+// dependencies with its run path ($ORIGIN), so nothing is tried again.
 ModuleHandle OpenModule(const char* fileName) noexcept;
 ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept;
 void CloseModule(ModuleHandle module) noexcept;

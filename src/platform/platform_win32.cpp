@@ -33,11 +33,45 @@ constexpr RegistryTypeName kRegistryTypeNames[] = {
     {REG_QWORD, "REG_QWORD"},
 };
 
+// Whether `fileName` is a full name ("C:\\...", "\\\\server\\..."): the
+// altered search order of LoadLibraryExA is defined for those only.
+bool IsFullName(const char* fileName) noexcept
+{
+    const auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    const bool drive = ((fileName[0] >= 'A' && fileName[0] <= 'Z') || (fileName[0] >= 'a' && fileName[0] <= 'z')) &&
+                       fileName[1] == ':' && isSeparator(fileName[2]);
+    return drive || (isSeparator(fileName[0]) && isSeparator(fileName[1]));
+}
+
+// Vendors ship a driver together with the libraries it imports, in one
+// folder. A plain load looks for those imports in the application's folder,
+// the system folders and PATH, never in the driver's own, and fails with
+// error 126 although everything is there; the altered search order looks in
+// the driver's folder first. Only an existing file is tried again, so a
+// driver that is itself missing costs nothing more.
+HMODULE LoadWithItsFolderSearched(const char* fileName) noexcept
+{
+    if (!IsFullName(fileName))
+        return nullptr;
+    const DWORD attributes = ::GetFileAttributesA(fileName);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return nullptr;
+    return ::LoadLibraryExA(fileName, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 } // namespace
 
 ModuleHandle OpenModule(const char* fileName) noexcept
 {
-    return ::LoadLibraryA(fileName);
+    if (HMODULE module = ::LoadLibraryA(fileName))
+        return module;
+    // Taken at once: the second attempt overwrites it, and when that fails
+    // too the caller must see why the first one did.
+    const DWORD failure = ::GetLastError();
+    HMODULE module = failure == ERROR_MOD_NOT_FOUND ? LoadWithItsFolderSearched(fileName) : nullptr;
+    if (!module)
+        ::SetLastError(failure);
+    return module;
 }
 
 ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept

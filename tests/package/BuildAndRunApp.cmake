@@ -1,10 +1,16 @@
-# Installs the build into a fresh prefix, builds the application in
-# tests/package/app against it with find_package, and runs it.
+# Installs the build into a fresh prefix (or takes the package installed in
+# INSTALLED), builds the application in tests/package/app against it with
+# find_package, and runs it.
 #
 # cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=... [-DTOOLCHAIN=... -DARCH=...]
-#       [-DLAUNCHER=...] [-DAPP_FLAGS=...] -DDRIVER=... -DPREFIX_NAME=... -DCOMMAND=... -P BuildAndRunApp.cmake
+#       [-DLAUNCHER=...] [-DAPP_FLAGS=...] [-DINSTALLED=...] -DDRIVER=... -DPREFIX_NAME=... -DCOMMAND=...
+#       -P BuildAndRunApp.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
+if(INSTALLED)
+  set(prefix ${INSTALLED})
+else()
+  set(prefix ${WORK_DIR}/prefix)
+endif()
 
 macro(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -13,7 +19,9 @@ macro(run)
   endif()
 endmacro()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(NOT INSTALLED)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
 set(configure ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/app -B ${WORK_DIR}/app -G ${GENERATOR}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 if(APP_FLAGS)
@@ -36,6 +44,10 @@ string(REPLACE "|" ";" launcher "${LAUNCHER}")
 execute_process(COMMAND ${launcher} ${app} ${DRIVER} ${PREFIX_NAME} ${COMMAND} RESULT_VARIABLE status
                 OUTPUT_VARIABLE output ERROR_VARIABLE errors)
 message("${output}")
+if(INSTALLED AND TOOLCHAIN)
+  # Not the package's file: its uninstall would leave it behind.
+  file(REMOVE ${app})
+endif()
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "the application failed (${status}): ${output}${errors}")
 endif()

@@ -157,8 +157,14 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
          {std::string("zel_needs_absent.dll") + " needs zel_absent.dll, which is not found in:\n",
           BinaryDirectory() + " " + kFirstFolderRole + "\n"},
          "not-found"},
+#if defined(_WIN32)
+        // A library beside the driver serves it: the load is tried again with
+        // the driver's folder searched. It then fails for want of operations.
+        {Driver("zel_needs_absent.dll"), "fixtures_beside", {"Loaded:           yes\n"}, nullptr},
+#else
         {Driver("zel_needs_absent.dll"), "fixtures_beside",
          {"A copy is at " + Folder("fixtures_beside") + PathSeparator() + "zel_absent.dll, but "}, "not-found"},
+#endif
 #if defined(_WIN32)
         // Windows refuses it with error 127; Wine loads it with a stub in the
         // function's place. Either way the tool names the function.
