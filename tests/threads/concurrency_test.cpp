@@ -2,6 +2,7 @@
 // every family and of the graph at once, systems defined while other threads
 // call the systems already defined, and the detach after all of that. The
 // test drivers count their loads and unloads.
+#include "api/driver_contract.h"
 #include "zelbridge.h"
 #include "test_environment.h"
 #include "zelbridge_module.h"
@@ -177,6 +178,52 @@ TEST(Concurrency, SystemsDefinedWhileOtherThreadsCallTheOnesAlreadyDefined)
     }
     // The callers' own closes, then one for each system at detach.
     EXPECT_GE(closes, kThreads * kSystemsPerThread);
+}
+
+// Two calls on one system that change its connection at once: a connect
+// racing a close, or two closes. Whatever the order, every connection the
+// driver opened is closed exactly once, by a caller or at detach.
+TEST(Concurrency, ConnectsAndClosesAtOnceCloseEveryConnectionExactlyOnce)
+{
+    const platform::ModuleHandle driver = platform::OpenModule(test::BinaryPath("drv_slow_close.dll").c_str());
+    ASSERT_NE(driver, nullptr);
+    using Counter = std::int32_t(ZELBRIDGE_STDCALL*)(std::int32_t);
+    const auto opened = reinterpret_cast<std::int32_t(ZELBRIDGE_STDCALL*)()>(platform::FindSymbol(driver, "SlowCloseOpened"));
+    const auto closesOf = reinterpret_cast<Counter>(platform::FindSymbol(driver, "SlowCloseClosesOf"));
+    {
+        ZelbridgeModule module;
+        const auto define = ZB_EXPORT_OF(module, DefineSystem);
+        const auto connect = ZB_EXPORT_OF(module, ConnectRS232);
+        const auto close = ZB_EXPORT_OF(module, CloseConnection);
+        constexpr int kRounds = 1000;
+        const struct {
+            const char* race;
+            bool connectFirst;
+        } races[] = {{"connect against close", false}, {"close against close", true}};
+        for (const auto& race : races) {
+            const int system = define("drv_slow_close.dll", "DRV_");
+            for (int round = 0; round < kRounds; ++round) {
+                if (race.connectFirst)
+                    connect(system, 1, 9600);
+                RunTogether(2, [&](int number) {
+                    if (number == 0 && !race.connectFirst)
+                        connect(system, 1, 9600);
+                    else
+                        close(system);
+                });
+                // Whatever the race left open stays for the detach to close,
+                // except on the last round.
+                if (round + 1 < kRounds)
+                    close(system);
+            }
+        }
+    }
+    int wrong = 0;
+    for (std::int32_t connection = 0; connection < opened(); ++connection)
+        if (closesOf(connection) != 1 && ++wrong <= 5)
+            ADD_FAILURE() << "connection " << connection << " closed " << closesOf(connection) << " times";
+    EXPECT_EQ(wrong, 0) << "of " << opened() << " connections";
+    platform::CloseModule(driver);
 }
 
 TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
