@@ -1,6 +1,7 @@
 // A driver that calls back into Zelbridge while it is being loaded, as an
 // initialiser may: DefineSystem, or with REENTER_FAMILY the first call of the
 // family this library serves. It logs what the call returned.
+#include "api/driver_contract.h"
 #include "driver_recorder.h"
 #include "zelbridge.h"
 
