@@ -5,6 +5,7 @@
 #include "api/driver_contract.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -27,8 +28,7 @@ extern "C" std::int32_t ZELBRIDGE_STDCALL DRV_ConnectRS232(Word, Word)
 extern "C" std::int32_t ZELBRIDGE_STDCALL DRV_CloseConnection(ConnectionId connection)
 {
     // Long enough for a call on another thread to land in the middle.
-    for (int i = 0; i < 100; ++i)
-        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
     if (connection >= 0 && connection < kConnections)
         closes[connection].fetch_add(1);
     return 0;

@@ -190,7 +190,7 @@ TEST(Concurrency, ConnectsAndClosesAtOnceCloseEveryConnectionExactlyOnce)
     const auto opened = reinterpret_cast<std::int32_t(ZELBRIDGE_STDCALL*)()>(platform::FindSymbol(driver, "SlowCloseOpened"));
     const auto closesOf =
         reinterpret_cast<std::int32_t(ZELBRIDGE_STDCALL*)(std::int32_t)>(platform::FindSymbol(driver, "SlowCloseClosesOf"));
-    constexpr int kRounds = 1000;
+    constexpr int kRounds = 250;
     struct Race {
         const char* name;
         bool connectFirst;
