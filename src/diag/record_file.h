@@ -17,7 +17,6 @@ public:
 
     // Opens `path` for appending; false when it cannot be opened.
     bool Open(const char* path);
-    bool is_open() const { return file_.is_open(); }
 
     // Appends the `length` bytes of one record at `text`, in one write.
     void Append(const char* text, std::size_t length) noexcept;
