@@ -286,7 +286,7 @@ TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
 TEST(Concurrency, ExitWhileOtherThreadsCallEndsTheProcessCleanly)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (int run = 0; run < 30; ++run)
+    for (int run = 0; run < 10; ++run)
         EXPECT_EXIT(ExitWhileOtherThreadsCall(), testing::ExitedWithCode(0), "") << "run " << run;
 }
 #endif
