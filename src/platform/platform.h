@@ -40,13 +40,6 @@ void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcep
 // the key or value is missing or does not fit.
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept;
 
-// The kind of the install-path value, for a person to read: its registry
-// type on Windows ("REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", ...), which the
-// module never looks at, or "environment variable" elsewhere. Written to
-// `name`, always terminated; false when the value is missing. Reads the
-// system, never the test seam of QueryInstallPathValue.
-bool InstallPathValueType(char* name, std::size_t capacity) noexcept;
-
 // The value of an environment setting, or null. Off Windows a program running
 // with privileges its invoker lacks (setuid, file capabilities) sees none, so
 // that the invoker cannot choose what such a program loads or writes.

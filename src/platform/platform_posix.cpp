@@ -86,14 +86,6 @@ const char* Setting(const char* name) noexcept
     return ::secure_getenv(name);
 }
 
-bool InstallPathValueType(char* name, std::size_t capacity) noexcept
-{
-    if (capacity == 0 || !Setting(kInstallVariable))
-        return false;
-    std::snprintf(name, capacity, "%s", "environment variable");
-    return true;
-}
-
 namespace native {
 
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept

@@ -13,26 +13,6 @@ namespace {
 constexpr char kInstallKey[] = "Software\\QX\\Zelbridge";
 constexpr char kInstallValue[] = "Path";
 
-struct RegistryTypeName {
-    DWORD type;
-    const char* name;
-};
-
-constexpr RegistryTypeName kRegistryTypeNames[] = {
-    {REG_NONE, "REG_NONE"},
-    {REG_SZ, "REG_SZ"},
-    {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
-    {REG_BINARY, "REG_BINARY"},
-    {REG_DWORD, "REG_DWORD"},
-    {REG_DWORD_BIG_ENDIAN, "REG_DWORD_BIG_ENDIAN"},
-    {REG_LINK, "REG_LINK"},
-    {REG_MULTI_SZ, "REG_MULTI_SZ"},
-    {REG_RESOURCE_LIST, "REG_RESOURCE_LIST"},
-    {REG_FULL_RESOURCE_DESCRIPTOR, "REG_FULL_RESOURCE_DESCRIPTOR"},
-    {REG_RESOURCE_REQUIREMENTS_LIST, "REG_RESOURCE_REQUIREMENTS_LIST"},
-    {REG_QWORD, "REG_QWORD"},
-};
-
 // Whether `fileName` is a full name ("C:\\...", "\\\\server\\..."): the
 // altered search order of LoadLibraryExA is defined for those only.
 bool IsFullName(const char* fileName) noexcept
@@ -124,25 +104,6 @@ void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcep
 const char* Setting(const char* name) noexcept
 {
     return std::getenv(name);
-}
-
-bool InstallPathValueType(char* name, std::size_t capacity) noexcept
-{
-    HKEY key = nullptr;
-    if (capacity == 0 || ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD type = REG_NONE;
-    const LONG status = ::RegQueryValueExA(key, kInstallValue, nullptr, &type, nullptr, nullptr);
-    ::RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        return false;
-    for (const RegistryTypeName& known : kRegistryTypeNames)
-        if (known.type == type) {
-            std::snprintf(name, capacity, "%s", known.name);
-            return true;
-        }
-    std::snprintf(name, capacity, "type %lu", static_cast<unsigned long>(type));
-    return true;
 }
 
 namespace native {

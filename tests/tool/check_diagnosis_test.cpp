@@ -159,8 +159,12 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
          "not-found"},
 #if defined(_WIN32)
         // A library beside the driver serves it: the load is tried again with
-        // the driver's folder searched. It then fails for want of operations.
-        {Driver("zel_needs_absent.dll"), "fixtures_beside", {"Loaded:           yes\n"}, nullptr},
+        // the driver's folder searched, and check says so. It then fails for
+        // want of operations.
+        {Driver("zel_needs_absent.dll"), "fixtures_beside",
+         {"Loaded:           yes\nNote:             loads only with its own folder searched for its dependencies "
+          "(zel_absent.dll lies beside it); Zelbridge loads it that way\n"},
+         nullptr},
 #else
         {Driver("zel_needs_absent.dll"), "fixtures_beside",
          {"A copy is at " + Folder("fixtures_beside") + PathSeparator() + "zel_absent.dll, but "}, "not-found"},
@@ -211,6 +215,9 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
         if (failure.kind) {
             EXPECT_TRUE(Contains(jsonRun.out, std::string("\"problems\":[{\"kind\":\"") + failure.kind + "\""));
         }
+        const bool loadedWithOwnFolder = failure.text.front().find("Note:") != std::string::npos;
+        EXPECT_TRUE(Contains(jsonRun.out, loadedWithOwnFolder ? "\"loadedWith\":\"own-folder\"" : "\"loadedWith\":null"))
+            << label;
     }
 }
 

@@ -46,7 +46,7 @@ LibraryCheck Examine(const std::string& fileTried, const std::string& installPat
     check.fileTried = fileTried;
     check.file = ExamineLibrary(fileTried, installPath);
     if (check.file.reading && check.file.reading->status == BinaryReading::Status::kInvalid)
-        check.problems = DiagnoseLoad(check.file);
+        check.problems = DiagnoseLoad(check.file).problems;
     return check;
 }
 
@@ -58,11 +58,13 @@ bool WorthLoading(const LibraryCheck& check)
 void RecordLoad(LibraryCheck& check, const LoadAttempt& load)
 {
     check.load = load.loaded ? LibraryCheck::Load::kLoaded : LibraryCheck::Load::kFailed;
-    check.problems = DiagnoseLoad(check.file);
+    LoadDiagnosis diagnosis = DiagnoseLoad(check.file);
+    check.problems = std::move(diagnosis.problems);
     if (!load.loaded) {
         check.error = load.error;
         return;
     }
+    check.loadedWithOwnFolderFor = std::move(diagnosis.besideOnly);
     // Wine loads a library whose imported function is missing, putting a stub
     // that fails when called in its place, where Windows refuses it with error
     // 127: that is still reported. Whatever else the files seem to show, the

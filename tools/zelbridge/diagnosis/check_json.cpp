@@ -134,6 +134,7 @@ void AddLibrary(Json& json, const LibraryCheck& library)
     const bool read = library.file.reading && library.file.reading->status == BinaryReading::Status::kRead;
     json["architecture"] = OptionalText(read ? DescribeArchitecture(library.file.reading->image) : "");
     json["load"] = KeyOf(kLoadKeys, library.load);
+    json["loadedWith"] = library.loadedWithOwnFolderFor.empty() ? Json() : Json("own-folder");
     json["error"] = library.load == LibraryCheck::Load::kFailed
                         ? Json{{"code", library.error.code}, {"text", library.error.text}}
                         : Json();

@@ -28,6 +28,9 @@ struct LibraryCheck {
     // Why the load failed, when it did.
     SystemError error;
     std::vector<LoadProblem> problems;
+    // The libraries it needs that lie only beside it, when it loaded only
+    // because the module then searches its own folder for them.
+    std::vector<std::string> loadedWithOwnFolderFor;
 };
 
 // The verdict on one library, from its check.

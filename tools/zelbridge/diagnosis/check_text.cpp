@@ -37,6 +37,14 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string JoinNames(const std::vector<std::string>& names)
+{
+    std::string joined;
+    for (const std::string& name : names)
+        joined += (joined.empty() ? "" : ", ") + name;
+    return joined;
+}
+
 // What a library of the format is called; a file of no known format is
 // measured against this system's.
 std::string Noun(BinaryFormat format)
@@ -150,6 +158,11 @@ void PrintLibrary(std::ostream& out, const LibraryCheck& library)
     switch (library.load) {
     case LibraryCheck::Load::kLoaded:
         PrintField(out, "Loaded:", "yes");
+        if (!library.loadedWithOwnFolderFor.empty())
+            PrintField(out, "Note:", "loads only with its own folder searched for its dependencies (" +
+                                         JoinNames(library.loadedWithOwnFolderFor) +
+                                         (library.loadedWithOwnFolderFor.size() == 1 ? " lies" : " lie") +
+                                         " beside it); Zelbridge loads it that way");
         break;
     case LibraryCheck::Load::kFailed:
         PrintField(out, "Loaded:", "no, " + library.error.Describe());

@@ -330,9 +330,12 @@ std::optional<LoadProblem> ProblemOfFile(const LibraryFile& file, const std::str
 // order the loader meets them.
 class DependencyWalk {
 public:
-    explicit DependencyWalk(const LibraryFile& library) { pending_.push_back(&library); }
+    explicit DependencyWalk(const LibraryFile& library) : ownFolder_(FolderSearchedWhenTriedAgain(library))
+    {
+        pending_.push_back(&library);
+    }
 
-    std::vector<LoadProblem> Run()
+    LoadDiagnosis Run()
     {
         while (!pending_.empty()) {
             const LibraryFile& needer = *pending_.front();
@@ -340,7 +343,7 @@ public:
             for (const ImportedLibrary& import : needer.reading->image.imports)
                 Check(needer, import);
         }
-        return std::move(problems_);
+        return std::move(diagnosis_);
     }
 
 private:
@@ -352,11 +355,16 @@ private:
         const auto [known, isNew] = found_.try_emplace(NameKey(import.name));
         if (isNew) {
             known->second = NamesAPath(import.name.c_str()) ? ExamineLibrary(import.name, "") : SearchOrder(&needer).Find(import.name);
+            // Where a plain load fails, the module's second attempt finds it.
+            if (known->second.path.empty() && !ownFolder_.empty() && IsFile(Join(ownFolder_, import.name))) {
+                known->second = ExamineLibrary(Join(ownFolder_, import.name), "");
+                diagnosis_.besideOnly.push_back(import.name);
+            }
             known->second.requested = import.name;
             if (std::optional<LoadProblem> problem = ProblemOfFile(known->second, neederName)) {
                 if (problem->kind == LoadProblem::Kind::kNotFound)
                     NoteElsewhere(*problem, needer);
-                problems_.push_back(std::move(*problem));
+                diagnosis_.problems.push_back(std::move(*problem));
             } else if (known->second.reading && !known->second.inSystemFolder) {
                 pending_.push_back(&known->second);
             }
@@ -367,10 +375,11 @@ private:
         const BinaryImage& exporter = dependency.reading->image;
         for (const std::string& function : import.functions)
             if (!exporter.Exports(function))
-                problems_.push_back(MissingFunction(dependency, neederName, function));
+                diagnosis_.problems.push_back(MissingFunction(dependency, neederName, function));
         for (const std::uint32_t ordinal : import.ordinals)
             if (!exporter.ExportsOrdinal(ordinal))
-                problems_.push_back(MissingFunction(dependency, neederName, "ordinal " + std::to_string(ordinal)));
+                diagnosis_.problems.push_back(
+                    MissingFunction(dependency, neederName, "ordinal " + std::to_string(ordinal)));
     }
 
     static LoadProblem MissingFunction(const LibraryFile& dependency, const std::string& neededBy, std::string function)
@@ -394,10 +403,23 @@ private:
             problem.elsewhere = Join(folder, problem.file);
     }
 
+    // The folder the module's second attempt searches first for every library
+    // the load needs: that of a library named by a full path, on Windows only.
+    static std::string FolderSearchedWhenTriedAgain(const LibraryFile& library)
+    {
+#if defined(_WIN32)
+        if (std::filesystem::path(library.requested).is_absolute())
+            return FolderOf(library.path);
+#endif
+        (void)library;
+        return "";
+    }
+
+    const std::string ownFolder_;
     // Node-based, so that the pending pointers stay valid as it grows.
     std::map<std::string, LibraryFile> found_;
     std::deque<const LibraryFile*> pending_;
-    std::vector<LoadProblem> problems_;
+    LoadDiagnosis diagnosis_;
 };
 
 } // namespace
@@ -434,10 +456,10 @@ LibraryFile ExamineLibrary(const std::string& fileName, const std::string& insta
     return library;
 }
 
-std::vector<LoadProblem> DiagnoseLoad(const LibraryFile& library)
+LoadDiagnosis DiagnoseLoad(const LibraryFile& library)
 {
     if (std::optional<LoadProblem> problem = ProblemOfFile(library, ""))
-        return {std::move(*problem)};
+        return {{std::move(*problem)}, {}};
     if (!library.reading)
         return {};
     return DependencyWalk(library).Run();

@@ -67,9 +67,19 @@ struct LoadProblem {
     std::string elsewhere;
 };
 
+struct LoadDiagnosis {
+    // Empty when the files show no cause.
+    std::vector<LoadProblem> problems;
+    // The libraries needed that lie only in the folder of the library asked
+    // for. A plain load fails for want of them; on Windows a library named by
+    // a full path is then loaded again with its own folder searched first,
+    // which finds them. Elsewhere, and for a name the loader searches for,
+    // they are problems instead.
+    std::vector<std::string> besideOnly;
+};
+
 // What keeps `library` from loading: the library itself, or each library it
-// needs, directly or through others, checked once each. Empty when the files
-// show no cause.
-std::vector<LoadProblem> DiagnoseLoad(const LibraryFile& library);
+// needs, directly or through others, checked once each.
+LoadDiagnosis DiagnoseLoad(const LibraryFile& library);
 
 } // namespace zelbridge::tool
