@@ -120,7 +120,7 @@ TraceStream::TraceStream(const char* setting)
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
         auto file = std::make_unique<RecordFile>();
         if (file->Open(setting + filePrefixLength))
-            file_ = std::move(file);
+            file_ = file.release();
         enabled_ = file_ != nullptr;
         return;
     }
@@ -130,8 +130,26 @@ TraceStream::TraceStream(const char* setting)
 
 TraceStream::~TraceStream()
 {
-    if (file_ && pendingLine.file == file_.get())
+    // The process's stream leaves its file to the process's end, where the
+    // operating system closes it: a thread still calling may be tracing
+    // through it. Every line is already written, so nothing is lost.
+    if (this == &Instance()) {
+        if (file_ && pendingLine.file == file_)
+            Emit(pendingLine, *file_);
+        return;
+    }
+    CloseFile();
+}
+
+void TraceStream::CloseFile() noexcept
+{
+    if (!file_)
+        return;
+    if (pendingLine.file == file_)
         Emit(pendingLine, *file_);
+    enabled_ = false;
+    delete file_;
+    file_ = nullptr;
 }
 
 TraceStream& TraceStream::Append(const char* text, std::size_t length)

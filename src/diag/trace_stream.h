@@ -28,8 +28,13 @@ public:
     // `setting` is the value of ZELBRIDGE_TRACE: null, "" or "0" disabled,
     // "debug" debug output, "file:PATH" appended to PATH; anything else disabled.
     explicit TraceStream(const char* setting);
-    // The calling thread's unfinished line goes to the file first.
+    // The calling thread's unfinished line goes to the file first. The
+    // process's stream keeps its file open: at exit other threads may still
+    // be tracing, and the process's end closes it.
     ~TraceStream();
+    // Writes the calling thread's unfinished line, closes the file and stops
+    // tracing to it: when the module is unloaded from a process that runs on.
+    void CloseFile() noexcept;
     TraceStream(const TraceStream&) = delete;
     TraceStream& operator=(const TraceStream&) = delete;
 
@@ -57,7 +62,8 @@ private:
     TraceStream& Append(const char* text, std::size_t length);
 
     // Set in file mode only.
-    std::unique_ptr<RecordFile> file_;
+    // Owned, but freed only by CloseFile(): see the destructor.
+    RecordFile* file_ = nullptr;
     bool debugOutput_ = false;
     // Fixed when the stream is made: debug output or a file.
     bool enabled_ = false;

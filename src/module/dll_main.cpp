@@ -1,5 +1,4 @@
 // The Windows entry point of Zelbridge.dll.
-#include "api/system_table.h"
 #include "module/lifecycle.h"
 
 #include <windows.h>
@@ -17,7 +16,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
         // A process that ends takes the module's own tables with it; only a
         // FreeLibrary (reserved null) while it runs on needs them freed.
         if (!reserved)
-            zelbridge::SystemTable::FreeInstance();
+            zelbridge::FreeModuleTables();
         break;
     default:
         break;

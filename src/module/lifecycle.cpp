@@ -2,6 +2,7 @@
 #include "module/lifecycle.h"
 
 #include "api/system_table.h"
+#include "diag/trace_stream.h"
 #include "families/family_lifecycle.h"
 
 namespace zelbridge {
@@ -17,6 +18,12 @@ void DetachModule() noexcept
     // and its teardown still calls into it.
     ReleaseFamilyLibrariesAtDetach();
     SystemTable::Instance().ReleaseAll();
+}
+
+void FreeModuleTables() noexcept
+{
+    SystemTable::FreeInstance();
+    TraceStream::Instance().CloseFile();
 }
 
 } // namespace zelbridge

@@ -1,6 +1,5 @@
 // The attach and detach steps of the POSIX shared library, run when the
 // library is loaded and unloaded, like DllMain on Windows.
-#include "api/system_table.h"
 #include "module/lifecycle.h"
 
 namespace {
@@ -23,7 +22,7 @@ struct DetachWhenUnloaded {
         // At exit other threads may still be calling: the module's own tables
         // stay for them until the process is gone.
         if (unloading)
-            zelbridge::SystemTable::FreeInstance();
+            zelbridge::FreeModuleTables();
     }
 };
 

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -259,9 +261,12 @@ TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
 #if !defined(_WIN32)
 // Calls a system whose library exports neither function, so that no call
 // reaches driver code, on four threads until the process ends; ends the
-// process with exit(), whose detach step then runs while they call.
-[[noreturn]] void ExitWhileOtherThreadsCall()
+// process with exit(), whose detach step then runs while they call; with a
+// trace file, their timer lines go on being written through it.
+[[noreturn]] void ExitWhileOtherThreadsCall(const char* trace)
 {
+    if (trace)
+        setenv("ZELBRIDGE_TRACE", trace, 1);
     // Never unloaded: the exit does the detach.
     const auto* module = new ZelbridgeModule;
     const auto isConnected = ZB_EXPORT_OF(*module, IsConnected);
@@ -286,8 +291,13 @@ TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
 TEST(Concurrency, ExitWhileOtherThreadsCallEndsTheProcessCleanly)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (int run = 0; run < 10; ++run)
-        EXPECT_EXIT(ExitWhileOtherThreadsCall(), testing::ExitedWithCode(0), "") << "run " << run;
+    const std::string traceFile = test::BinaryPath("exit-trace.txt");
+    const std::string traceToFile = "file:" + traceFile;
+    for (const char* trace : {static_cast<const char*>(nullptr), traceToFile.c_str()})
+        for (int run = 0; run < 10; ++run)
+            EXPECT_EXIT(ExitWhileOtherThreadsCall(trace), testing::ExitedWithCode(0), "")
+                << "run " << run << ", trace " << (trace ? trace : "off");
+    std::remove(traceFile.c_str());
 }
 #endif
 
