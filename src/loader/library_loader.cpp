@@ -18,11 +18,9 @@ std::atomic<const char*> installPath{nullptr};
 std::mutex installPathReadLock;
 // Every path published: a reader on another thread may still be composing a
 // name from one that a refresh replaced, so none is freed before the module
-// is unloaded.
-struct PublishedInstallPaths {
-    ~PublishedInstallPaths() { installPath.store(nullptr, std::memory_order_relaxed); }
-    std::vector<std::unique_ptr<char[]>> paths;
-} publishedInstallPaths;
+// is unloaded, and none at exit, where other threads may still be calling.
+using PublishedInstallPaths = std::vector<std::unique_ptr<char[]>>;
+PublishedInstallPaths* publishedInstallPaths = nullptr;
 
 // A new copy of the stored value, or null when there is none usable.
 std::unique_ptr<char[]> QueryInstallPath() noexcept
@@ -55,7 +53,9 @@ const char* ReadInstallPathLocked(bool refresh) noexcept
     }
     const char* published = path.get();
     try {
-        publishedInstallPaths.paths.push_back(std::move(path));
+        if (!publishedInstallPaths)
+            publishedInstallPaths = new PublishedInstallPaths;
+        publishedInstallPaths->push_back(std::move(path));
     } catch (...) {
         return "";
     }
@@ -64,6 +64,14 @@ const char* ReadInstallPathLocked(bool refresh) noexcept
 }
 
 } // namespace
+
+void FreeInstallPaths() noexcept
+{
+    const std::lock_guard<std::mutex> guard(installPathReadLock);
+    installPath.store(nullptr, std::memory_order_relaxed);
+    delete publishedInstallPaths;
+    publishedInstallPaths = nullptr;
+}
 
 bool NamesAPath(const char* name) noexcept
 {

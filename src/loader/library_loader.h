@@ -18,6 +18,10 @@ inline constexpr std::size_t kComposedNameCapacity = 1024;
 // call asks again; `refresh` forces a new read even after a successful one.
 const char* ReadInstallPath(bool refresh = false) noexcept;
 
+// Frees every install path read: when the module is unloaded from a process
+// that runs on. A process that ends keeps them for the threads still calling.
+void FreeInstallPaths() noexcept;
+
 // Whether `name` holds a colon, backslash or slash, and so is loaded as it
 // stands rather than from the install folder.
 bool NamesAPath(const char* name) noexcept;

@@ -4,6 +4,7 @@
 #include "api/system_table.h"
 #include "diag/trace_stream.h"
 #include "families/family_lifecycle.h"
+#include "loader/library_loader.h"
 
 namespace zelbridge {
 
@@ -23,6 +24,7 @@ void DetachModule() noexcept
 void FreeModuleTables() noexcept
 {
     SystemTable::FreeInstance();
+    FreeInstallPaths();
     TraceStream::Instance().CloseFile();
 }
 
