@@ -34,6 +34,11 @@ public:
         if (index >= size())
             return nullptr;
         const Position at = Locate(index);
+        // Relaxed is enough: the writer stored this chunk's pointer before
+        // the Publish() that made `index` count, and size() read that count
+        // with acquire, so the store happens before this load. A chunk
+        // pointer is written once and never changes, so no later value can
+        // be seen instead.
         return &chunks_[at.chunk].load(std::memory_order_relaxed)[at.offset];
     }
 

@@ -1,17 +1,28 @@
 // Forwarding of the 28 generic operations of one defined system to its driver.
 #include "api/system_binding.h"
 
+#include <new>
+
 namespace zelbridge {
+namespace {
+
+alignas(OperationTable) unsigned char releasedOperationsStorage[sizeof(OperationTable)];
+
+} // namespace
+
+const OperationTable* const SystemBinding::releasedOperations_ =
+    new (releasedOperationsStorage) OperationTable(nullptr, "");
 
 void SystemBinding::Release() noexcept
 {
-    const OperationTable* operations = operations_.exchange(nullptr, std::memory_order_acq_rel);
-    if (!operations)
+    const OperationTable* operations = operations_.load(std::memory_order_acquire);
+    if (!operations || operations == releasedOperations_)
         return;
-    if (const auto close = operations->Function<Operation::CloseConnection>()) {
-        close(connectionId_.load(std::memory_order_relaxed));
-        connectionId_.store(-1, std::memory_order_relaxed);
-    }
+    operations = operations_.exchange(releasedOperations_, std::memory_order_acq_rel);
+    if (operations == releasedOperations_)
+        return;
+    if (const auto close = operations->Function<Operation::CloseConnection>())
+        close(connectionId_.exchange(-1, std::memory_order_relaxed));
 }
 
 template <Operation op, typename... Args> std::int32_t SystemBinding::Connecting(Args... args) noexcept
@@ -22,6 +33,7 @@ template <Operation op, typename... Args> std::int32_t SystemBinding::Connecting
         return -1;
     }
     const ConnectionId connection = function(args...);
+    // A connection this replaces stays open, as after two connects in a row.
     connectionId_.store(connection, std::memory_order_relaxed);
     return connection;
 }
@@ -90,8 +102,7 @@ void SystemBinding::CloseConnection() noexcept
         SetPendingError();
         return;
     }
-    close(connectionId());
-    connectionId_.store(-1, std::memory_order_relaxed);
+    close(connectionId_.exchange(-1, std::memory_order_relaxed));
 }
 
 std::int32_t SystemBinding::SetErrorCheck(Word a1) noexcept { return OnConnection<Operation::SetErrorCheck>(0, a1); }

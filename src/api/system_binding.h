@@ -19,8 +19,15 @@ public:
     SystemBinding& operator=(const SystemBinding&) = delete;
 
     void Bind(const OperationTable& operations) noexcept { operations_.store(&operations, std::memory_order_release); }
-    bool bound() const noexcept { return operations_.load(std::memory_order_acquire) != nullptr; }
-    // Leaves no system behind, then closes the connection through the driver.
+    // Bound and not released.
+    bool bound() const noexcept
+    {
+        const OperationTable* operations = operations_.load(std::memory_order_acquire);
+        return operations != nullptr && operations != releasedOperations_;
+    }
+    // Leaves no system behind, then closes the connection it took through the
+    // driver. A call that found the system just before meets a table that
+    // resolves nothing, never a freed one.
     void Release() noexcept;
 
     std::int32_t InterfaceSetupDlg(Word a1) noexcept;
@@ -67,8 +74,15 @@ private:
     // A call on the connection: the identifier goes first.
     template <Operation op, typename... Args> std::int32_t OnConnection(std::int32_t missing, Args... args) noexcept;
 
+    // What a released system resolves: nothing. Never destroyed, so that even
+    // while the process exits a late call reads a table that is there.
+    static const OperationTable* const releasedOperations_;
+
     // Atomic so that two threads on one system never see a torn value; the
-    // calls themselves are not ordered with each other, as on any handle.
+    // calls themselves are not ordered with each other, as on any handle. A
+    // close or release takes the connection identifier in one exchange and
+    // closes only what it took, so that every connection is closed once, as
+    // in some serial order of the calls.
     std::atomic<const OperationTable*> operations_{nullptr};
     std::atomic<ConnectionId> connectionId_{-1};
     std::atomic<std::int32_t> lastError_{0};

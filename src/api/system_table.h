@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zelbridge {
 
@@ -23,17 +24,19 @@ public:
     // Upper-cased library name (as given, path included) to its one loaded module.
     using LibraryCache = std::map<std::string, platform::ModuleHandle>;
 
-    // The one table of the process, created on first use.
+    // The one table of the process, created on first use. The C runtime
+    // never destroys it: at exit, other threads may still be calling and
+    // holding systems. FreeInstance() frees it when the module is unloaded.
     static SystemTable& Instance()
     {
-        static SystemTable table;
-        return table;
+        static SystemTable* const table = new SystemTable;
+        return *table;
     }
+    // Only when the module is unloaded, after the detach step; nothing may
+    // use the table after it.
+    static void FreeInstance() noexcept { delete &Instance(); }
 
     SystemTable() = default;
-    // Frees the storage only: the detach step has already closed the
-    // connections, and the drivers may be unloaded by now.
-    ~SystemTable() = default;
     SystemTable(const SystemTable&) = delete;
     SystemTable& operator=(const SystemTable&) = delete;
 
@@ -47,8 +50,10 @@ public:
         return system && system->bound() ? system : nullptr;
     }
     // Releases every system (each closes its connection) before any cached
-    // library is freed; the indices stay used. Not to be run while other
-    // threads call into the table: it is the module's detach step.
+    // library is freed; the indices stay used. The systems and their
+    // operation tables stay until the table is destroyed, so that a call
+    // still running on another thread finds a released system, never freed
+    // memory. It is the module's detach step.
     void ReleaseAll() noexcept;
 
     // For inspection while no thread defines.
@@ -61,8 +66,11 @@ private:
     StableArray<SystemBinding> systems_;
     std::mutex defineLock_;
     LibraryCache libraries_;
-    // Systems on one library and prefix share their resolved operations.
-    std::map<std::pair<platform::ModuleHandle, std::string>, std::unique_ptr<OperationTable>> operationTables_;
+    // Systems on one library and prefix share their resolved operations. The
+    // lookup is emptied with the library cache (a library loaded again may
+    // lie elsewhere); the tables themselves live as long as this table.
+    std::map<std::pair<platform::ModuleHandle, std::string>, const OperationTable*> operationTables_;
+    std::vector<std::unique_ptr<OperationTable>> ownedOperationTables_;
 };
 
 } // namespace zelbridge

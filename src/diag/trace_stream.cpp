@@ -3,15 +3,19 @@
 
 #include "platform/platform.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <streambuf>
 #include <string>
 
 namespace zelbridge {
 namespace {
 
-char timestampText[200];
+// Per thread: several threads may format a time stamp at once.
+thread_local char timestampText[200];
 
 const char* FormatTimestamp(std::tm* (*convert)(const std::time_t*), const char* format) noexcept
 {
@@ -27,8 +31,81 @@ const char* FormatGmtTimestamp() noexcept
     return FormatTimestamp(&std::gmtime, "%H:%M:%S - %A, %B %d, %Y (GMT)");
 }
 
-// Marks stream mode for a trace the user asked to have in a file.
-class FileTraceTarget final : public TraceTarget {};
+// The line a thread is gathering for a trace file. Plain data, so that it
+// needs no construction and no destruction on any thread, and lives as long
+// as the thread: reading it is safe even while the process exits.
+struct PendingLine {
+    // A line longer than this goes out in pieces of this size.
+    static constexpr std::size_t kCapacity = 1024;
+
+    const RecordFile* file;
+    std::size_t length;
+    char text[kCapacity];
+};
+thread_local PendingLine pendingLine;
+
+// The calling thread's line for `file`. What it held for another file is
+// dropped: that file's stream may be gone.
+PendingLine& LineFor(const RecordFile& file) noexcept
+{
+    PendingLine& line = pendingLine;
+    if (line.file != &file) {
+        line.file = &file;
+        line.length = 0;
+    }
+    return line;
+}
+
+void Emit(PendingLine& line, RecordFile& file) noexcept
+{
+    if (line.length > 0)
+        file.Append(line.text, line.length);
+    line.length = 0;
+}
+
+// Adds `length` bytes to the line; each line end, and a full line, sends
+// what is gathered to the file in one append.
+void AppendToLine(RecordFile& file, const char* text, std::size_t length) noexcept
+{
+    PendingLine& line = LineFor(file);
+    while (length > 0) {
+        const std::size_t room = PendingLine::kCapacity - line.length;
+        const std::size_t span = std::min(length, room);
+        const void* lineEnd = std::memchr(text, '\n', span);
+        const std::size_t taken = lineEnd ? static_cast<std::size_t>(static_cast<const char*>(lineEnd) - text) + 1 : span;
+        std::memcpy(line.text + line.length, text, taken);
+        line.length += taken;
+        text += taken;
+        length -= taken;
+        if (lineEnd || line.length == PendingLine::kCapacity)
+            Emit(line, file);
+    }
+}
+
+// Lets a manipulator other than the stream's own write onto a thread's line
+// through an ostream of the caller's making.
+class LineBuffer final : public std::streambuf {
+public:
+    explicit LineBuffer(RecordFile& file) noexcept : file_(file) {}
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        AppendToLine(file_, text, static_cast<std::size_t>(count));
+        return count;
+    }
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        const char character = traits_type::to_char_type(c);
+        AppendToLine(file_, &character, 1);
+        return c;
+    }
+
+private:
+    RecordFile& file_;
+};
 
 } // namespace
 
@@ -36,78 +113,86 @@ class FileTraceTarget final : public TraceTarget {};
 // destroyed after everything else at exit.
 TraceStream detail::theTraceStream __attribute__((init_priority(101)))(platform::Setting("ZELBRIDGE_TRACE"));
 
-TraceStream::TraceStream(const char* setting) : std::ostream(nullptr)
+TraceStream::TraceStream(const char* setting)
 {
-    rdbuf(&fileBuffer_);
     const char* filePrefix = "file:";
     const std::size_t filePrefixLength = std::strlen(filePrefix);
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
-        // Unbuffered, so that a trace ends with the last item written even
-        // when the process dies.
-        fileBuffer_.pubsetbuf(nullptr, 0);
-        if (fileBuffer_.open(setting + filePrefixLength, std::ios_base::out | std::ios_base::app))
-            target_ = std::make_unique<FileTraceTarget>();
-        enabled_ = target_ != nullptr;
+        auto file = std::make_unique<RecordFile>();
+        if (file->Open(setting + filePrefixLength))
+            file_ = std::move(file);
+        enabled_ = file_ != nullptr;
         return;
     }
-    fileBuffer_.open(platform::kNullDevice, std::ios_base::out);
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
     enabled_ = debugOutput_;
 }
 
 TraceStream::~TraceStream()
 {
-    target_.reset();
+    if (file_ && pendingLine.file == file_.get())
+        Emit(pendingLine, *file_);
+}
+
+TraceStream& TraceStream::Append(const char* text, std::size_t length)
+{
+    AppendToLine(*file_, text, length);
+    return *this;
 }
 
 TraceStream& TraceStream::WriteText(const char* text)
 {
     if (!text)
         return *this;
-    if (debugOutput_)
+    if (debugOutput_) {
         platform::DebugOutput(text);
-    else if (target_)
-        static_cast<std::ostream&>(*this) << text;
-    return *this;
+        return *this;
+    }
+    return Append(text, std::strlen(text));
 }
 
 TraceStream& TraceStream::WriteSigned(std::int32_t value)
 {
+    char text[100];
+    const int length = std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     if (debugOutput_) {
-        char text[100];
-        std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
         platform::DebugOutput(text);
-    } else if (target_) {
-        static_cast<std::ostream&>(*this) << value;
+        return *this;
     }
-    return *this;
+    return Append(text, static_cast<std::size_t>(length));
 }
 
 TraceStream& TraceStream::WriteUnsigned(std::uint32_t value)
 {
+    char text[100];
+    const int length = std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
     if (debugOutput_) {
-        char text[100];
-        std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
         platform::DebugOutput(text);
-    } else if (target_) {
-        static_cast<std::ostream&>(*this) << value;
+        return *this;
     }
-    return *this;
+    return Append(text, static_cast<std::size_t>(length));
 }
 
 TraceStream& TraceStream::WriteManipulator(Manipulator manipulator)
 {
-    if (debugOutput_) {
-        if (manipulator == &GmtTimestamp)
-            platform::DebugOutput(FormatGmtTimestamp());
-        else if (manipulator == &LocalTimestamp)
-            platform::DebugOutput(FormatLocalTimestamp());
-        else
-            platform::DebugOutput("\n");
-    } else if (target_) {
-        manipulator(*this);
+    const char* text = "\n";
+    if (manipulator == &GmtTimestamp)
+        text = FormatGmtTimestamp();
+    else if (manipulator == &LocalTimestamp)
+        text = FormatLocalTimestamp();
+    else if (!debugOutput_ && manipulator != static_cast<Manipulator>(&std::endl<char, std::char_traits<char>>)) {
+        // Made only for a manipulator of a caller's own: an ostream per call
+        // keeps every formatting state on this thread.
+        LineBuffer buffer(*file_);
+        std::ostream line(&buffer);
+        manipulator(line);
+        return *this;
     }
-    return *this;
+    if (debugOutput_) {
+        platform::DebugOutput(text);
+        return *this;
+    }
+    return Append(text, std::strlen(text));
 }
 
 TraceStream& TraceStream::WriteBounded(const char* text, std::int32_t capacity)
@@ -120,10 +205,9 @@ TraceStream& TraceStream::WriteBounded(const char* text, std::int32_t capacity)
         // only while somebody reads the trace.
         const std::string item(text, length);
         platform::DebugOutput(item.c_str());
-    } else {
-        write(text, static_cast<std::streamsize>(length));
+        return *this;
     }
-    return *this;
+    return Append(text, length);
 }
 
 std::ostream& GmtTimestamp(std::ostream& stream)

@@ -1,20 +1,16 @@
 // The process-wide trace stream. Each item of a trace line is written by one
-// operation, which decides anew where it goes: to the debugger output, into
-// the stream's own file buffer, or nowhere.
+// operation, which decides anew where it goes: to the debugger output as a
+// message of its own, onto the calling thread's line for the stream's file,
+// or nowhere. A thread's line goes to the file whole, when it ends.
 #pragma once
 
+#include "diag/record_file.h"
+
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <ostream>
 
 namespace zelbridge {
-
-// Its presence alone selects stream mode; the stream owns and destroys it.
-class TraceTarget {
-public:
-    virtual ~TraceTarget() = default;
-};
 
 class TraceStream;
 namespace detail {
@@ -22,7 +18,7 @@ namespace detail {
 extern TraceStream theTraceStream;
 } // namespace detail
 
-class TraceStream : public std::ostream {
+class TraceStream {
 public:
     using Manipulator = std::ostream& (*)(std::ostream&);
 
@@ -32,7 +28,8 @@ public:
     // `setting` is the value of ZELBRIDGE_TRACE: null, "" or "0" disabled,
     // "debug" debug output, "file:PATH" appended to PATH; anything else disabled.
     explicit TraceStream(const char* setting);
-    ~TraceStream() override;
+    // The calling thread's unfinished line goes to the file first.
+    ~TraceStream();
     TraceStream(const TraceStream&) = delete;
     TraceStream& operator=(const TraceStream&) = delete;
 
@@ -56,15 +53,18 @@ private:
     TraceStream& WriteUnsigned(std::uint32_t value);
     TraceStream& WriteManipulator(Manipulator manipulator);
 
-    std::unique_ptr<TraceTarget> target_;
-    std::filebuf fileBuffer_;
+    // Appends one item to the calling thread's line for file_.
+    TraceStream& Append(const char* text, std::size_t length);
+
+    // Set in file mode only.
+    std::unique_ptr<RecordFile> file_;
     bool debugOutput_ = false;
-    // Fixed when the stream is made: debug output or a target.
+    // Fixed when the stream is made: debug output or a file.
     bool enabled_ = false;
 };
 
-// Time-stamp manipulators; the text lives in one shared buffer until the next
-// time stamp is formatted.
+// Time-stamp manipulators; the text lives in a buffer of the calling thread's
+// until it formats its next time stamp.
 std::ostream& GmtTimestamp(std::ostream& stream);
 std::ostream& LocalTimestamp(std::ostream& stream);
 const char* FormatLocalTimestamp() noexcept;

@@ -2,7 +2,6 @@
 // resolution and the trace lines of each step.
 #include "families/family_binding.h"
 
-#include "api/system_table.h"
 #include "diag/trace_stream.h"
 #include "families/family_tables.h"
 #include "loader/library_loader.h"
@@ -42,8 +41,6 @@ LoadResult OpenFamilyLibrary(const FamilyDescriptor& family, TraceStream& trace)
 {
     switch (family.loadStyle) {
     case LoadStyle::SharedLoader:
-        // Creating the table here orders its teardown after this library's use.
-        static_cast<void>(SystemTable::Instance());
         return Outcome(LoadControllerLibrary(family.libraryFileName));
     case LoadStyle::FullTrace: {
         const std::unique_ptr<char[]> fileName = ComposeLibraryPath(family.libraryFileName);
@@ -65,19 +62,24 @@ bool FamilyBinding::IsAvailable() noexcept
     const FamilyDescriptor& family = *descriptor_;
     TraceStream& trace = TraceStream::Instance();
     trace << family.texts.entryLine;
-    if (loaded() || !gate_.Claim()) {
-        if (family.loadStyle != LoadStyle::ShortTrace)
-            trace << kAlreadyLoadedLine;
-        return true;
-    }
-    return Load();
+    if (!loaded() && gate_.Claim())
+        return Load();
+    // Refused: a call from a library's initialiser while it loads.
+    if (!loaded())
+        return false;
+    if (family.loadStyle != LoadStyle::ShortTrace)
+        trace << kAlreadyLoadedLine;
+    return true;
 }
 
 bool FamilyBinding::Load() noexcept
 {
     const FamilyDescriptor& family = *descriptor_;
     TraceStream& trace = TraceStream::Instance();
-    const LoadResult load = OpenFamilyLibrary(family, trace);
+    const LoadResult load = [&] {
+        const LibraryLoadScope loading;
+        return OpenFamilyLibrary(family, trace);
+    }();
     if (!load.module) {
         gate_.Finish(FirstUseGate::State::Unloaded);
         trace << family.texts.notFoundOpening << family.libraryFileName << kNotFoundLineEnd;

@@ -25,7 +25,10 @@ bool GraphBinding::LoadOnFirstUse() noexcept
 
 bool GraphBinding::Load() noexcept
 {
-    const platform::ModuleHandle library = LoadControllerLibrary(kGraphLibraryFile);
+    const platform::ModuleHandle library = [] {
+        const LibraryLoadScope loading;
+        return LoadControllerLibrary(kGraphLibraryFile);
+    }();
     if (!library) {
         gate_.Finish(FirstUseGate::State::Unloaded);
         return false;

@@ -9,6 +9,25 @@
 
 namespace zelbridge {
 
+// Marks the thread as loading a driver library while it lives. A library's
+// initialiser (DllMain on Windows) runs inside the load, on the loading
+// thread, and may call back into the module; such a call must neither wait
+// for a load (it may be its own, which would never end) nor start one (on
+// Windows that would nest a load inside the loader lock). It gets the result
+// of a call that finds nothing available instead.
+class LibraryLoadScope {
+public:
+    LibraryLoadScope() noexcept { ++depth_; }
+    ~LibraryLoadScope() { --depth_; }
+    LibraryLoadScope(const LibraryLoadScope&) = delete;
+    LibraryLoadScope& operator=(const LibraryLoadScope&) = delete;
+
+    static bool active() noexcept { return depth_ > 0; }
+
+private:
+    static inline thread_local int depth_ = 0;
+};
+
 class FirstUseGate {
 public:
     enum class State : unsigned char {
@@ -28,10 +47,19 @@ public:
 
     // True when the caller is to load now and then Finish(); false when the
     // state is settled (Available or Unusable), after waiting for a load
-    // under way on another thread.
+    // under way on another thread. Also false, at once, for a call from
+    // inside a library load on this thread that finds no usable library.
+    //
+    // When the claimed load fails, its thread finishes with Unloaded, and
+    // every thread waiting meets Unloaded in its loop: exactly one of them
+    // wins the exchange and loads anew, the others wait for that one. So
+    // each waiter gets either a loaded library or a load failure of its own,
+    // and no thread reports a failure it did not see.
     bool Claim() noexcept
     {
         State state = state_.load(std::memory_order_acquire);
+        if (state != State::Available && LibraryLoadScope::active())
+            return false;
         for (;;) {
             switch (state) {
             case State::Available:

@@ -5,20 +5,33 @@
 
 namespace {
 
+// Set by the destructor function below. The C runtime runs a library's
+// destructor functions before its static objects' destructors at dlclose,
+// but only after them at exit; so the detach step below reads true only when
+// the library is being unloaded from a process that runs on.
+bool unloading = false;
+
+__attribute__((destructor)) void OnUnload()
+{
+    unloading = true;
+}
+
 struct DetachWhenUnloaded {
-    ~DetachWhenUnloaded() { zelbridge::DetachModule(); }
+    ~DetachWhenUnloaded()
+    {
+        zelbridge::DetachModule();
+        // At exit other threads may still be calling: the module's own tables
+        // stay for them until the process is gone.
+        if (unloading)
+            zelbridge::SystemTable::FreeInstance();
+    }
 };
 
 // Default priority: after the trace stream, which is constructed first.
 __attribute__((constructor)) void OnLoad()
 {
     zelbridge::AttachModule();
-    // The C runtime destroys a library's static objects in reverse order of
-    // their creation, at dlclose and at exit alike, but runs destructor
-    // functions only after them at exit. So the detach step is a static
-    // object created right after the system table: it runs before the
-    // table's destruction on both paths, and the trace stream goes last.
-    zelbridge::SystemTable::Instance();
+    // Destroyed at dlclose and at exit alike, before the trace stream.
     static DetachWhenUnloaded detach;
 }
 

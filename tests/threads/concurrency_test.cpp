@@ -2,6 +2,7 @@
 // every family and of the graph at once, systems defined while other threads
 // call the systems already defined, and the detach after all of that. The
 // test drivers count their loads and unloads.
+#include "api/driver_contract.h"
 #include "zelbridge.h"
 #include "test_environment.h"
 #include "zelbridge_module.h"
@@ -179,6 +180,56 @@ TEST(Concurrency, SystemsDefinedWhileOtherThreadsCallTheOnesAlreadyDefined)
     EXPECT_GE(closes, kThreads * kSystemsPerThread);
 }
 
+// Two calls on one system that change its connection at once: a connect
+// racing a close, or two closes. Whatever the order, every connection the
+// driver opened is closed exactly once, by a caller or at detach.
+TEST(Concurrency, ConnectsAndClosesAtOnceCloseEveryConnectionExactlyOnce)
+{
+    const platform::ModuleHandle driver = platform::OpenModule(test::BinaryPath("drv_slow_close.dll").c_str());
+    ASSERT_NE(driver, nullptr);
+    const auto opened = reinterpret_cast<std::int32_t(ZELBRIDGE_STDCALL*)()>(platform::FindSymbol(driver, "SlowCloseOpened"));
+    const auto closesOf =
+        reinterpret_cast<std::int32_t(ZELBRIDGE_STDCALL*)(std::int32_t)>(platform::FindSymbol(driver, "SlowCloseClosesOf"));
+    constexpr int kRounds = 250;
+    struct Race {
+        const char* name;
+        bool connectFirst;
+        std::int32_t firstConnection = 0;
+        std::int32_t endConnection = 0;
+    } races[] = {{"connect against close", false}, {"close against close", true}};
+    {
+        ZelbridgeModule module;
+        const auto connect = ZB_EXPORT_OF(module, ConnectRS232);
+        const auto close = ZB_EXPORT_OF(module, CloseConnection);
+        for (Race& race : races) {
+            const int system = ZB_EXPORT_OF(module, DefineSystem)("drv_slow_close.dll", "DRV_");
+            race.firstConnection = opened();
+            for (int round = 0; round < kRounds; ++round) {
+                if (race.connectFirst)
+                    connect(system, 1, 9600);
+                RunTogether(2, [&](int number) {
+                    if (number == 0 && !race.connectFirst)
+                        connect(system, 1, 9600);
+                    else
+                        close(system);
+                });
+                // What the last round leaves open is the detach's to close.
+                if (round + 1 < kRounds)
+                    close(system);
+            }
+            race.endConnection = opened();
+        }
+    }
+    for (const Race& race : races) {
+        int wrong = 0;
+        for (std::int32_t connection = race.firstConnection; connection < race.endConnection; ++connection)
+            wrong += closesOf(connection) != 1;
+        EXPECT_EQ(wrong, 0) << race.name << ": of " << race.endConnection - race.firstConnection
+                            << " connections, closed other than once";
+    }
+    platform::CloseModule(driver);
+}
+
 TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
 {
     ScopedDriverScript script;
@@ -204,6 +255,41 @@ TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
         EXPECT_EQ(script.CountOf(std::string(tag) + ":unload"), 1) << tag;
     }
 }
+
+#if !defined(_WIN32)
+// Calls a system whose library exports neither function, so that no call
+// reaches driver code, on four threads until the process ends; ends the
+// process with exit(), whose detach step then runs while they call.
+[[noreturn]] void ExitWhileOtherThreadsCall()
+{
+    // Never unloaded: the exit does the detach.
+    const auto* module = new ZelbridgeModule;
+    const auto isConnected = ZB_EXPORT_OF(*module, IsConnected);
+    const auto getError = ZB_EXPORT_OF(*module, GetError);
+    const int system = ZB_EXPORT_OF(*module, DefineSystem)("drv_connect.dll", "DRV_");
+    static std::atomic<int> calls{0};
+    for (int thread = 0; thread < 4; ++thread)
+        std::thread([=] {
+            for (;;) {
+                isConnected(system);
+                getError(system);
+                calls.fetch_add(1, std::memory_order_relaxed);
+            }
+        }).detach();
+    while (calls.load(std::memory_order_relaxed) < 1000)
+        std::this_thread::yield();
+    std::exit(0);
+}
+
+// Windows ends every other thread before its detach step; exit() elsewhere
+// runs it while they go on calling.
+TEST(Concurrency, ExitWhileOtherThreadsCallEndsTheProcessCleanly)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int run = 0; run < 30; ++run)
+        EXPECT_EXIT(ExitWhileOtherThreadsCall(), testing::ExitedWithCode(0), "") << "run " << run;
+}
+#endif
 
 } // namespace
 } // namespace zelbridge
