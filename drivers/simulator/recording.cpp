@@ -67,26 +67,27 @@ public:
         const json& args = record.contains("args") ? record["args"] : empty;
         if (!args.is_array())
             throw std::invalid_argument("\"args\" is a list");
-        const std::optional<std::int32_t> result =
-            record.contains("result") ? std::optional<std::int32_t>(Integer(record["result"])) : std::nullopt;
+        // Calls without a result (CloseConnection) count as 0.
+        const bool hasResult = record.contains("result");
+        const std::int32_t result = hasResult ? Integer(record["result"]) : 0;
         const double at = record.contains("t") && record["t"].is_number() ? record["t"].get<double>() : 0.0;
         const bool generic = record.contains("system");
         const std::size_t first = generic ? 0 : 1;
 
-        if (operation == "TranslateError" && result == 0 && record.contains("answer") && !args.empty())
+        if (operation == "TranslateError" && hasResult && result == 0 && record.contains("answer") && !args.empty())
             recording_.errors[Integer(args[0])] = Bytes(record["answer"].get<std::string>());
         std::string key;
         if (generic)
             key = "system " + std::to_string(Integer(record["system"]));
-        else if (kConnects.count(operation) && result && *result >= 0)
-            key = family + std::to_string(*result);
+        else if (kConnects.count(operation) && hasResult && result >= 0)
+            key = family + std::to_string(result);
         else if (kOnConnection.count(operation) && !args.empty())
             key = family + std::to_string(Integer(args[0]));
         else
             return;
 
         if (kConnects.count(operation)) {
-            if (result && *result >= 0) {
+            if (hasResult && result >= 0) {
                 recording_.connections.push_back(std::make_shared<RecordedConnection>(RecordedConnection{line, {}}));
                 current_[key] = std::const_pointer_cast<RecordedConnection>(recording_.connections.back());
             }
@@ -97,21 +98,21 @@ public:
             return;
         RecordedConnection& connection = *found->second;
         if (operation == "ZelCommandset") {
-            if (args.size() <= first || !args[first].is_string() || !result)
+            if (args.size() <= first || !args[first].is_string() || !hasResult)
                 throw std::invalid_argument("a command is recorded as text, with its result");
             connection.commands.push_back(
-                RecordedCommand{line, Bytes(args[first].get<std::string>()), *result, {}, 0, at});
+                RecordedCommand{line, Bytes(args[first].get<std::string>()), result, {}, 0, at});
             return;
         }
         if (connection.commands.empty())
             return;
         RecordedCommand& command = connection.commands.back();
-        if (operation == "ZelGetAnswer" && result == 0 && record.contains("answer")) {
+        if (operation == "ZelGetAnswer" && hasResult && result == 0 && record.contains("answer")) {
             const auto delay = std::chrono::milliseconds(static_cast<long long>(at - command.atMs));
             command.answers.push_back(RecordedAnswer{Bytes(record["answer"].get<std::string>()),
                                                      delay.count() > 0 ? delay : std::chrono::milliseconds(0)});
-        } else if (operation == "GetError" && result && *result != 0 && command.error == 0) {
-            command.error = *result;
+        } else if (operation == "GetError" && result != 0 && command.error == 0) {
+            command.error = result;
         } else if (operation == "CloseConnection") {
             current_.erase(found);
         }

@@ -152,4 +152,13 @@ auto RecordedCall(const char* entry, CallOwner owner, Call call, Arguments... ar
     }
 }
 
+// The same, out of line: for entry points whose quick path must stay a test
+// and a call, with nothing of the recording set up on it.
+template <typename Call, typename... Arguments>
+[[gnu::noinline]] auto RecordedCallOutOfLine(const char* entry, CallOwner owner, Call call,
+                                             Arguments... arguments) noexcept
+{
+    return RecordedCall(entry, owner, call, arguments...);
+}
+
 } // namespace zelbridge

@@ -21,12 +21,12 @@
         zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
         if (binding.ReadyForQuietCall() && zelbridge::CallRecorder::Off())                                            \
             return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
-        const auto forward = [&]() noexcept {                                                                         \
+        const auto forward = [=, &binding]() noexcept {                                                               \
             return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(                            \
                 binding, slot, ZELBRIDGE_FAMILY_UNPACK arguments);                                                    \
         };                                                                                                            \
-        return zelbridge::RecordedCall(ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_EXPORTED_NAME(prefix, operation)),           \
-                                       zelbridge::kNoOwner, forward, ZELBRIDGE_FAMILY_UNPACK arguments);              \
+        return zelbridge::RecordedCallOutOfLine(ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_EXPORTED_NAME(prefix, operation)),  \
+                                                zelbridge::kNoOwner, forward, ZELBRIDGE_FAMILY_UNPACK arguments);     \
     }
 
 #define ZELBRIDGE_DEFINE_FAMILY(family, prefix, resolution, ...)                                                    \

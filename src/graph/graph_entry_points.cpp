@@ -13,13 +13,13 @@ extern "C" {
         const zelbridge::GraphBinding& graph = zelbridge::GraphBinding::Instance();                                \
         if (graph.available() && zelbridge::CallRecorder::Off())                                                   \
             return graph.functions().Call<zelbridge::GraphFunction::name>(ZELBRIDGE_GRAPH_UNPACK arguments);        \
-        const auto forward = [&]() noexcept {                                                                      \
+        const auto forward = [=, &graph]() noexcept {                                                              \
             if (graph.available())                                                                                 \
                 return graph.functions().Call<zelbridge::GraphFunction::name>(ZELBRIDGE_GRAPH_UNPACK arguments);    \
             return zelbridge::GraphFirstCall<zelbridge::GraphFunction::name>::Call(unavailable,                    \
                                                                                    ZELBRIDGE_GRAPH_UNPACK arguments); \
         };                                                                                                         \
-        return zelbridge::RecordedCall(#name, zelbridge::kNoOwner, forward, ZELBRIDGE_GRAPH_UNPACK arguments);      \
+        return zelbridge::RecordedCallOutOfLine(#name, zelbridge::kNoOwner, forward, ZELBRIDGE_GRAPH_UNPACK arguments); \
     }
 #define ZELBRIDGE_GRAPH_UNPACK(...) __VA_ARGS__
 ZELBRIDGE_GRAPH_FUNCTIONS(ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT)
