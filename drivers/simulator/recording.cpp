@@ -128,9 +128,11 @@ private:
 bool IsRecording(std::string_view text) noexcept
 {
     try {
+        // Without exceptions: most files asked are descriptions, and an
+        // exception costs more, and some hosts' runtimes cannot throw at all.
         const std::string_view first = text.substr(0, text.find('\n'));
-        const json record = json::parse(first);
-        return record.is_object() && record.contains("entry");
+        const json record = json::parse(first, nullptr, false);
+        return !record.is_discarded() && record.is_object() && record.contains("entry");
     } catch (...) {
         return false;
     }
