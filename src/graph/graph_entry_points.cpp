@@ -13,7 +13,8 @@ extern "C" {
         const zelbridge::GraphBinding& graph = zelbridge::GraphBinding::Instance();                                \
         if (graph.available() && zelbridge::CallRecorder::Off())                                                   \
             return graph.functions().Call<zelbridge::GraphFunction::name>(ZELBRIDGE_GRAPH_UNPACK arguments);        \
-        const auto forward = [=, &graph]() noexcept {                                                              \
+        /* By reference: a copy of a double on 32-bit x86 would quiet a signalling NaN. */                         \
+        const auto forward = [&]() noexcept {                                                                      \
             if (graph.available())                                                                                 \
                 return graph.functions().Call<zelbridge::GraphFunction::name>(ZELBRIDGE_GRAPH_UNPACK arguments);    \
             return zelbridge::GraphFirstCall<zelbridge::GraphFunction::name>::Call(unavailable,                    \
