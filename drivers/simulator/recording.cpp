@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -108,9 +109,12 @@ public:
             return;
         RecordedCommand& command = connection.commands.back();
         if (operation == "ZelGetAnswer" && hasResult && result == 0 && record.contains("answer")) {
-            const auto delay = std::chrono::milliseconds(static_cast<long long>(at - command.atMs));
+            // An edited time may be anything: the delay is kept within what a clock can add.
+            constexpr double kLongestDelayMs = 1e12;
+            const double elapsed = at - command.atMs;
+            const double delayMs = elapsed > 0 ? std::min(elapsed, kLongestDelayMs) : 0.0;
             command.answers.push_back(RecordedAnswer{Bytes(record["answer"].get<std::string>()),
-                                                     delay.count() > 0 ? delay : std::chrono::milliseconds(0)});
+                                                     std::chrono::milliseconds(static_cast<long long>(delayMs))});
         } else if (operation == "GetError" && result != 0 && command.error == 0) {
             command.error = result;
         } else if (operation == "CloseConnection") {
