@@ -42,6 +42,7 @@ public:
     CallRecorder(const CallRecorder&) = delete;
     CallRecorder& operator=(const CallRecorder&) = delete;
 
+    bool on() const noexcept { return on_; }
     // Milliseconds since the first record; the first call gives 0.
     double Elapsed() noexcept;
     // A small number per thread, counting from 1 in the order threads first record.
