@@ -123,6 +123,21 @@ const CallKind kCallKinds[] = {
     {"direct-QXGraph3DAddDataPoint", DirectAddDataPoint}, {"graph-QXGraph3DAddDataPoint", GraphAddDataPoint},
 };
 
+// The same calls with the module recording them to a file: what a recorded
+// session costs per call.
+void RecordedCallLoop(benchmark::State& state, void (*loop)(Fixture&, long))
+{
+    const std::string recording = std::string(ZELBRIDGE_BENCH_DIR "/bench-recording.jsonl");
+    setenv("ZELBRIDGE_RECORD", recording.c_str(), 1);
+    {
+        Fixture fixture;
+        for (auto _ : state)
+            loop(fixture, 1);
+    }
+    unsetenv("ZELBRIDGE_RECORD");
+    std::remove(recording.c_str());
+}
+
 // Each benchmark loads the module afresh and unloads it at its end, so that
 // the first-use and DefineSystem benchmarks find it new whatever ran before.
 void CallLoop(benchmark::State& state, void (*loop)(Fixture&, long))
@@ -210,6 +225,11 @@ int main(int argc, char** argv)
 
     for (const CallKind& kind : kCallKinds)
         benchmark::RegisterBenchmark(kind.name, CallLoop, kind.loop);
+    for (const CallKind& kind : kCallKinds) {
+        if (std::strncmp(kind.name, "generic-", 8) == 0 || std::strncmp(kind.name, "family-", 7) == 0 ||
+            std::strncmp(kind.name, "graph-", 6) == 0)
+            benchmark::RegisterBenchmark((std::string("recorded/") + kind.name).c_str(), RecordedCallLoop, kind.loop);
+    }
     const char* const firstUses[] = {"first-use/generic-DefineSystem+IsConnected", "first-use/family-M329_IsConnected",
                                      "first-use/graph-QXGraph3DAddDataPoint"};
     for (int kind = 0; kind < 3; ++kind)

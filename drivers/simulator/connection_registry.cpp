@@ -34,7 +34,32 @@ std::int32_t ConnectionRegistry::Open(LoadedDescription loaded, std::int32_t cha
 {
     if (!loaded.description)
         return ConnectFailed(loaded.failure, std::move(loaded.reason));
-    auto session = std::make_unique<Session>(std::move(loaded.description));
+    return Add(std::make_unique<Session>(std::move(loaded.description)), chain);
+}
+
+std::int32_t ConnectionRegistry::OpenReplay(const std::string& path, LoadedRecording loaded, bool recordedDelays,
+                                            std::int32_t chain)
+{
+    if (!loaded.recording)
+        return ConnectFailed(kInvalidDescription, std::move(loaded.reason));
+    std::size_t connection = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        connection = replayed_[path]++;
+    }
+    const Recording& recording = *loaded.recording;
+    if (connection >= recording.connections.size())
+        return ConnectFailed(kReplayMismatch, "the recording \"" + path + "\" holds " +
+                                                  std::to_string(recording.connections.size()) +
+                                                  " connections; came connect number " +
+                                                  std::to_string(connection + 1));
+    auto errors = std::make_shared<Description>();
+    errors->errors = recording.errors;
+    return Add(std::make_unique<Session>(std::move(errors), recording.connections[connection], recordedDelays), chain);
+}
+
+std::int32_t ConnectionRegistry::Add(std::unique_ptr<Session> session, std::int32_t chain)
+{
     const std::lock_guard<std::mutex> lock(mutex_);
     if (nextConnection_ == std::numeric_limits<std::int32_t>::max()) {
         connectFailure_ = kTooManyConnections;
@@ -108,7 +133,15 @@ std::string ConnectionRegistry::Translate(std::int32_t code)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (const char* own = OwnErrorText(code)) {
-        const bool explained = (code == kNoDescription || code == kInvalidDescription) && !descriptionFailure_.empty();
+        if (code == kReplayMismatch) {
+            for (auto connection = connections_.rbegin(); connection != connections_.rend(); ++connection) {
+                if (!connection->second.session->mismatch().empty())
+                    return std::string(own) + ": " + connection->second.session->mismatch();
+            }
+        }
+        const bool explained =
+            (code == kNoDescription || code == kInvalidDescription || code == kReplayMismatch) &&
+            !descriptionFailure_.empty();
         return explained ? std::string(own) + ": " + descriptionFailure_ : own;
     }
     for (auto connection = connections_.rbegin(); connection != connections_.rend(); ++connection) {

@@ -29,6 +29,11 @@ public:
     // from 0 and never handed out twice; or, when the description could not
     // be used, its failure code, kept for GetError and TranslateError.
     std::int32_t Open(LoadedDescription loaded, std::int32_t chain = kNoChain);
+    // A new connection replaying the next connection of the recording at
+    // `path` not yet replayed in this process: the recording's connections
+    // map to the simulator's in the order of their connects.
+    std::int32_t OpenReplay(const std::string& path, LoadedRecording loaded, bool recordedDelays,
+                            std::int32_t chain = kNoChain);
     // A connect that failed without a connection to keep its error on: the
     // next GetError on an identifier that names no open connection reports it.
     std::int32_t ConnectFailed(std::int32_t code, std::string reason = "");
@@ -64,6 +69,7 @@ public:
 private:
     friend struct RegistryOwner;
     ConnectionRegistry() = default;
+    std::int32_t Add(std::unique_ptr<Session> session, std::int32_t chain);
 
     struct Connection {
         std::unique_ptr<Session> session;
@@ -78,6 +84,8 @@ private:
     std::int32_t connectFailure_ = kNoError;
     // Kept after GetError has taken the code, for TranslateError to explain.
     std::string descriptionFailure_;
+    // How many connections of each recording have been replayed.
+    std::map<std::string, std::size_t> replayed_;
 };
 
 } // namespace simulator

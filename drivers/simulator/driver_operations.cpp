@@ -19,6 +19,8 @@ namespace {
 
 constexpr char kDescriptionVariable[] = "ZELBRIDGE_SIM";
 constexpr char kDefaultDescriptionFile[] = "Simulator.json";
+// "1" replays answers as late as they came on the recording.
+constexpr char kRecordedDelaysVariable[] = "ZELBRIDGE_SIM_RECORDED_DELAYS";
 // Longer texts are taken for a missing terminating zero.
 constexpr std::size_t kLongestCommand = 4096;
 constexpr std::size_t kLongestPath = 32768;
@@ -56,13 +58,24 @@ std::optional<std::string> DefaultDescriptionPath()
     return folder + kDefaultDescriptionFile;
 }
 
+// A recording is replayed, anything else read as a description.
+std::int32_t OpenFile(ConnectionRegistry& registry, const std::string& path, std::int32_t chain = kNoChain)
+{
+    if (std::optional<LoadedRecording> recording = LoadRecordingIfOne(path)) {
+        const char* delays = zelbridge::platform::Setting(kRecordedDelaysVariable);
+        const bool recordedDelays = delays && std::strcmp(delays, "1") == 0;
+        return registry.OpenReplay(path, std::move(*recording), recordedDelays, chain);
+    }
+    return registry.Open(LoadDescription(path), chain);
+}
+
 std::int32_t ConnectDefault(ConnectionRegistry& registry, std::int32_t chain = kNoChain)
 {
     const std::optional<std::string> path = DefaultDescriptionPath();
     if (!path)
         return registry.ConnectFailed(kNoDescription, std::string("no description file: set ") +
                                                             kDescriptionVariable + " to its path");
-    return registry.Open(LoadDescription(*path), chain);
+    return OpenFile(registry, *path, chain);
 }
 
 std::int32_t CopyOut(const std::string& text, char* buffer, Word size)
@@ -150,7 +163,7 @@ std::int32_t ConnectUSB(Word description) noexcept
 {
     return Guarded([&](ConnectionRegistry& registry) {
         const char* path = TextArgument(description, kLongestPath);
-        return path ? registry.Open(LoadDescription(path)) : registry.ConnectFailed(kInvalidArgument);
+        return path ? OpenFile(registry, path) : registry.ConnectFailed(kInvalidArgument);
     });
 }
 

@@ -21,8 +21,16 @@ Session::Session(std::shared_ptr<const Description> description) : description_(
     Reset();
 }
 
+Session::Session(std::shared_ptr<const Description> errors, std::shared_ptr<const RecordedConnection> recorded,
+                 bool recordedDelays)
+    : description_(std::move(errors)), recorded_(std::move(recorded)), recordedDelays_(recordedDelays)
+{
+}
+
 std::int32_t Session::Execute(std::string_view command, Clock::time_point now)
 {
+    if (recorded_)
+        return Replay(command, now);
     std::vector<Number> numbers;
     const Response* response = description_->Find(NormaliseCommand(command), numbers);
     return response ? Perform(*response, numbers, now) : Raise(kUnknownCommand);
@@ -69,6 +77,32 @@ std::int32_t Session::Perform(const Response& response, const std::vector<Number
         return Queue(Flag(axes_[response.index].Moving(now)), ready);
     }
     return Raise(kUnknownCommand);
+}
+
+// A command off the recording fails and says why; it never gets an answer
+// the controller did not give. The recording stays where it was, so that
+// the right command still replays.
+std::int32_t Session::Replay(std::string_view command, Clock::time_point now)
+{
+    const std::string came = "\"" + std::string(command) + "\"";
+    const std::vector<RecordedCommand>& commands = recorded_->commands;
+    if (nextRecorded_ == commands.size()) {
+        const std::size_t last = commands.empty() ? recorded_->record : commands.back().record;
+        mismatch_ = "the recording holds no command after record " + std::to_string(last) +
+                    " on this connection; came " + came;
+    } else if (NormaliseCommand(commands[nextRecorded_].text) != NormaliseCommand(command)) {
+        const RecordedCommand& expected = commands[nextRecorded_];
+        mismatch_ = "record " + std::to_string(expected.record) + " expected \"" + expected.text + "\", came " + came;
+    } else {
+        const RecordedCommand& expected = commands[nextRecorded_++];
+        for (const RecordedAnswer& answer : expected.answers)
+            Queue(answer.text, recordedDelays_ ? now + answer.delay : now);
+        if (expected.error != kNoError)
+            error_ = expected.error;
+        return expected.result;
+    }
+    error_ = kReplayMismatch;
+    return kReplayMismatch;
 }
 
 std::int32_t Session::MoveAxis(std::size_t axis, double target, Clock::time_point now)

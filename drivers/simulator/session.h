@@ -5,6 +5,7 @@
 
 #include "axis_motion.h"
 #include "description.h"
+#include "recording.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +22,12 @@ public:
     static constexpr std::size_t kMostPendingAnswers = 64;
 
     explicit Session(std::shared_ptr<const Description> description);
+    // Replays `recorded` instead: each command must be the next one it
+    // holds, and gets the recorded result, answers and error. `errors`
+    // holds the recording's error texts; `recordedDelays` makes answers
+    // ready as late as they were.
+    Session(std::shared_ptr<const Description> errors, std::shared_ptr<const RecordedConnection> recorded,
+            bool recordedDelays);
 
     // Runs a command and queues its answer, if it has one. Returns 0 or a
     // failure code, which stays for TakeError: the simulator's own, or the
@@ -42,6 +49,8 @@ public:
     void SetErrorCheck(bool enabled) noexcept { errorCheck_ = enabled; }
 
     const Description& description() const noexcept { return *description_; }
+    // What the last command that did not follow the recording was, and what came.
+    const std::string& mismatch() const noexcept { return mismatch_; }
 
 private:
     struct PendingAnswer {
@@ -52,6 +61,7 @@ private:
     // What the response makes the connection do; the description is one
     // source of responses, and the only one so far.
     std::int32_t Perform(const Response& response, const std::vector<Number>& numbers, Clock::time_point now);
+    std::int32_t Replay(std::string_view command, Clock::time_point now);
     std::int32_t MoveAxis(std::size_t axis, double target, Clock::time_point now);
     // Every property and axis as the description starts them.
     void Reset();
@@ -65,6 +75,10 @@ private:
     std::deque<PendingAnswer> answers_;
     std::int32_t error_ = 0;
     bool errorCheck_ = true;
+    std::shared_ptr<const RecordedConnection> recorded_;
+    std::size_t nextRecorded_ = 0;
+    bool recordedDelays_ = false;
+    std::string mismatch_;
 };
 
 } // namespace simulator

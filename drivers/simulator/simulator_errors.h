@@ -23,7 +23,8 @@ namespace simulator {
     X(kCommandTooLong, -310, "command too long")                                                                       \
     X(kNotSimulated, -311, "not simulated")                                                                            \
     X(kTooManyConnections, -312, "too many connections")                                                               \
-    X(kOutOfMemory, -313, "out of memory")
+    X(kOutOfMemory, -313, "out of memory")                                                                             \
+    X(kReplayMismatch, -314, "the session left its recording")
 
 enum ErrorCode : std::int32_t {
 #define SIMULATOR_ERROR_CODE(name, code, text) name = code,

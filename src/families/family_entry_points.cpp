@@ -1,9 +1,11 @@
 // The 90 exported family entry points, generated from the family catalog:
-// once the library is loaded and while no trace is written, a body calls the
-// driver at once; otherwise it hands its arguments to the forwarder of its
-// kind, which writes the trace lines around the call.
+// once the library is loaded and while no trace or recording is written, a
+// body calls the driver at once; otherwise it hands its arguments to the
+// forwarder of its kind, which writes the trace lines around the call, and
+// records the call.
 #include "zelbridge.h"
 
+#include "diag/call_recorder.h"
 #include "families/family_catalog.h"
 #include "families/family_forwarders.h"
 
@@ -17,10 +19,14 @@
         using Driver = result(ZELBRIDGE_CALL*) parameters;                                                            \
         constexpr auto slot = static_cast<std::size_t>(zelbridge::family_slots::family::operation);                   \
         zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
-        if (binding.ReadyForQuietCall())                                                                              \
+        if (binding.ReadyForQuietCall() && zelbridge::CallRecorder::Off())                                            \
             return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
-        return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(binding, slot,                  \
-                                                                                    ZELBRIDGE_FAMILY_UNPACK arguments); \
+        const auto forward = [=, &binding]() noexcept {                                                               \
+            return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(                            \
+                binding, slot, ZELBRIDGE_FAMILY_UNPACK arguments);                                                    \
+        };                                                                                                            \
+        return zelbridge::RecordedCallOutOfLine(ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_EXPORTED_NAME(prefix, operation)),  \
+                                                zelbridge::kNoOwner, forward, ZELBRIDGE_FAMILY_UNPACK arguments);     \
     }
 
 #define ZELBRIDGE_DEFINE_FAMILY(family, prefix, resolution, ...)                                                    \

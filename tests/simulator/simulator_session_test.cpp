@@ -239,6 +239,61 @@ TEST_P(SimulatedStage, ABadDescriptionFileFailsTheConnectAndSaysWhereItIsWrong)
     }
 }
 
+// The example-stage session of the issue: what each step gave, as one line.
+std::vector<std::string> RunStageSession(SimulatedStage& stage, DrivenClock& clock, const StageCalls& calls,
+                                         const char* changedMove = "MOVE X 10")
+{
+    const struct {
+        int atMs;
+        const char* command;
+    } steps[] = {{0, "*IDN?"}, {0, changedMove}, {2000, "POS? X"}, {2000, "MOVE X 80"}, {2000, "ONT? X"}};
+    std::vector<std::string> outcome;
+    for (const auto& step : steps) {
+        clock.Set(step.atMs);
+        const int result = calls.command(step.command);
+        int size = 0;
+        calls.answerSize(&size);
+        std::string answer(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+        if (size > 0)
+            calls.answer(answer.data(), size);
+        const int error = calls.error();
+        char text[512] = {};
+        if (error != 0)
+            calls.translate(error, text, sizeof text);
+        outcome.push_back(std::string(step.command) + " => " + std::to_string(result) + " \"" + answer.c_str() +
+                          "\" " + std::to_string(error) + " " + text);
+    }
+    static_cast<void>(stage);
+    return outcome;
+}
+
+TEST_P(SimulatedStage, ARecordedSessionReplaysWithoutTheStageAndAChangedCommandFails)
+{
+    const std::string api = NameOf(GetParam());
+    const std::string recording = BinaryPath("recorded-" + api + ".jsonl");
+    std::remove(recording.c_str());
+    DrivenClock clock("record-" + api);
+
+    SetEnvironment("ZELBRIDGE_RECORD", recording.c_str());
+    module_.Reload();
+    ASSERT_GE(Connect(), 0);
+    const std::vector<std::string> recorded = RunStageSession(*this, clock, calls_);
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    UnsetEnvironment("ZELBRIDGE_SIM");
+    EXPECT_EQ(recorded[3], "MOVE X 80 => 7 \"\" 7 " + std::string(kOutOfLimits));
+
+    module_.Reload();
+    ASSERT_GE(Connect(recording), 0);
+    EXPECT_EQ(RunStageSession(*this, clock, calls_), recorded);
+
+    module_.Reload();
+    ASSERT_GE(Connect(recording), 0);
+    const std::vector<std::string> changed = RunStageSession(*this, clock, calls_, "MOVE X 11");
+    EXPECT_EQ(changed[1].rfind("MOVE X 11 => " + std::to_string(kReplayMismatch), 0), 0u) << changed[1];
+    EXPECT_NE(changed[1].find("expected \"MOVE X 10\", came \"MOVE X 11\""), std::string::npos) << changed[1];
+    UnsetEnvironment("ZELBRIDGE_SIM");
+}
+
 INSTANTIATE_TEST_SUITE_P(Api, SimulatedStage, ::testing::Values(Api::Generic, Api::M329),
                          [](const ::testing::TestParamInfo<Api>& api) { return NameOf(api.param); });
 
@@ -314,6 +369,48 @@ TEST(SimulatorDriver, ConnectionsUsedFromSeveralThreadsKeepTheirOwnState)
         thread.join();
     EXPECT_EQ(mismatches, 0);
     platform::CloseModule(simulator);
+}
+
+TEST(SimulatorDriver, TwoThreadsRecordTwoConnectionsAtOnceAndEachReplaysOnItsOwn)
+{
+    const std::string recording = BinaryPath("recorded-threads.jsonl");
+    std::remove(recording.c_str());
+    const std::string stage = BinaryPath("Simulator.json");
+    // Connects two systems in a known order, then drives each from a thread of its own.
+    const auto run = [](ZelbridgeModule& module, const std::string& file) {
+        const auto define = ZB_EXPORT_OF(module, DefineSystem);
+        const auto connect = ZB_EXPORT_OF(module, ConnectUSB);
+        const auto command = ZB_EXPORT_OF(module, ZelCommandset);
+        const auto answer = ZB_EXPORT_OF(module, ZelGetAnswer);
+        std::vector<std::string> outcomes(2);
+        std::vector<int> systems;
+        for (int thread = 0; thread < 2; ++thread) {
+            systems.push_back(define(ZELBRIDGE_SIMULATOR_FILE, "SIM_"));
+            EXPECT_GE(connect(systems.back(), reinterpret_cast<ZelWord>(file.c_str())), 0);
+        }
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < 2; ++thread) {
+            threads.emplace_back([&, thread] {
+                for (int round = 0; round < 20; ++round) {
+                    char text[64] = {};
+                    const std::string property = thread == 0 ? "LIMITS? X" : "AXES?";
+                    const int result = command(systems[thread], property.c_str());
+                    answer(systems[thread], text, sizeof text);
+                    outcomes[thread] += std::to_string(result) + ":" + text + ";";
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        return outcomes;
+    };
+    SetEnvironment("ZELBRIDGE_RECORD", recording.c_str());
+    ZelbridgeModule module;
+    const std::vector<std::string> recorded = run(module, stage);
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    module.Reload();
+    EXPECT_EQ(run(module, recording), recorded);
+    EXPECT_NE(recorded[0], recorded[1]);
 }
 
 } // namespace

@@ -46,6 +46,13 @@ public:
             platform::CloseModule(handle_);
         handle_ = nullptr;
     }
+    // Loads the module anew, so that it reads its settings again.
+    void Reload()
+    {
+        Unload();
+        handle_ = platform::OpenModule(BinaryPath(ZELBRIDGE_MODULE_FILE).c_str());
+        EXPECT_NE(handle_, nullptr) << "cannot load " << BinaryPath(ZELBRIDGE_MODULE_FILE);
+    }
     bool loaded() const { return handle_ != nullptr; }
     platform::ModuleHandle handle() const { return handle_; }
 

@@ -350,5 +350,26 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
 #undef ZELBRIDGE_FAMILY_NAME
 }
 
+TEST_F(ZelbridgeTool, ReplayChecksARecordedSessionCommandByCommandAndNamesTheRecordOfABrokenOne)
+{
+    const std::string recording = BinaryPath("tool-session.jsonl");
+    std::remove(recording.c_str());
+    SetEnvironment("ZELBRIDGE_RECORD", recording.c_str());
+    RunTool({"shell", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", BinaryPath("Simulator.json")},
+            "*IDN?\nMOVE X 80\nAXES?\n");
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    const ToolRun replay = RunTool({"replay", recording});
+    EXPECT_EQ(replay.exitCode, 0) << replay.out << replay.err;
+    EXPECT_TRUE(Contains(replay.out, "1 connections, 3 commands, 1 error texts\n"));
+    EXPECT_TRUE(Contains(replay.out, ": MOVE X 80 => error 7: Position out of limits\n"));
+    EXPECT_TRUE(Contains(replay.out, "replays cleanly: 3 of 3 commands\n"));
+
+    std::ofstream(recording, std::ios::app) << "{\"entry\": \"GetError\", \"system\": 0, \"result\": \"7\"}\n";
+    const ToolRun broken = RunTool({"replay", recording});
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_TRUE(Contains(broken.err, "\", record "));
+    EXPECT_TRUE(Contains(broken.err, "a whole number is expected"));
+}
+
 } // namespace
 } // namespace zelbridge::test

@@ -29,6 +29,7 @@ constexpr SubcommandEntry kSubcommands[] = {
     {"shell", Subcommand::kShell},
     {"check", Subcommand::kCheck},
     {"config", Subcommand::kConfig},
+    {"replay", Subcommand::kReplay},
 };
 
 // A connection option and the fields of its value: numbers, or a text
@@ -167,6 +168,10 @@ void Validate(Invocation& invocation)
             Require(invocation.driver.has_value(), "--driver FILE (or --family NAME)");
             Require(invocation.prefix.has_value(), "--prefix PREFIX");
         }
+    } else if (subcommand == Subcommand::kReplay) {
+        if (invocation.commands.size() != 1)
+            throw UsageError("replay takes one recording FILE");
+        return;
     } else if (subcommand == Subcommand::kConfig) {
         if (invocation.installPath && invocation.unset)
             throw UsageError("config takes either --install-path DIR or --unset, not both");
@@ -209,7 +214,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
     if (arguments.empty())
-        throw UsageError("missing subcommand: send, shell, check or config");
+        throw UsageError("missing subcommand: send, shell, check, config or replay");
     const std::string& first = arguments.front();
     // Past "--" everything is a command, even what looks like an option.
     const auto optionsEnd = std::find(arguments.begin(), arguments.end(), "--");
@@ -218,7 +223,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         return invocation;
     invocation.subcommand = FindSubcommand(first);
     if (invocation.subcommand == Subcommand::kNone)
-        throw UsageError("unknown subcommand '" + first + "': use send, shell, check or config");
+        throw UsageError("unknown subcommand '" + first + "': use send, shell, check, config or replay");
     if (invocation.help)
         return invocation;
 

@@ -8,7 +8,7 @@
 
 namespace zelbridge::tool {
 
-enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig };
+enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay };
 
 // How a system is connected: the connect entry point and what it is given.
 struct Link {

@@ -44,6 +44,7 @@ constexpr char kProgramHelp[] =
     "  zelbridge check --driver FILE --prefix PREFIX [--json]\n"
     "  zelbridge check --family NAME [--json]\n"
     "  zelbridge config [--install-path DIR | --unset]\n"
+    "  zelbridge replay FILE\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
     "  send    connect, send each COMMAND, print each answer, close\n"
@@ -51,6 +52,7 @@ constexpr char kProgramHelp[] =
     "  check   show how the libraries are found, whether they load, why not, and\n"
     "          what they export\n"
     "  config  show, set or remove the install path, the folder of the driver libraries\n"
+    "  replay  check that a recording (ZELBRIDGE_RECORD) replays on the simulator\n"
     "\n" CONNECTION_OPTIONS "\n"
     "The tool loads " ZELBRIDGE_MODULE_FILE " from its own folder, as an application does,\n"
     "and the driver library through it, with DefineSystem. " DRIVER_LOOKUP "\n"
@@ -148,6 +150,17 @@ constexpr char kConfigHelp[] =
     "  zelbridge config --install-path \"C:\\Program Files (x86)\\QX\\Drivers\"\n"
     "  zelbridge config --unset\n";
 
+constexpr char kReplayHelp[] =
+    "Usage: zelbridge replay FILE\n"
+    "\n"
+    "Reads the recording FILE that ZELBRIDGE_RECORD made, says what it holds, and\n"
+    "replays each recorded connection through " ZELBRIDGE_MODULE_FILE " and the simulator\n"
+    "driver, every command in order, printing what each got. It stops at the first\n"
+    "command whose result or answers differ from the recorded ones (exit code 1).\n"
+    "\n"
+    "Example:\n"
+    "  zelbridge replay stage-session.jsonl\n";
+
 } // namespace
 
 const char* HelpText(Subcommand subcommand) noexcept
@@ -161,6 +174,8 @@ const char* HelpText(Subcommand subcommand) noexcept
         return kCheckHelp;
     case Subcommand::kConfig:
         return kConfigHelp;
+    case Subcommand::kReplay:
+        return kReplayHelp;
     case Subcommand::kNone:
         break;
     }

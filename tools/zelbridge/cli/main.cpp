@@ -30,6 +30,8 @@ int Run(const Invocation& request)
         return RunCheck(request, std::cout);
     case Subcommand::kConfig:
         return RunConfig(request, std::cout, std::cerr);
+    case Subcommand::kReplay:
+        return RunReplay(request, std::cout);
     case Subcommand::kNone:
         break;
     }

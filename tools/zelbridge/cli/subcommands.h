@@ -12,5 +12,7 @@ int RunSend(const Invocation& request, std::ostream& out, std::ostream& err);
 int RunShell(const Invocation& request, bool prompt, std::istream& in, std::ostream& out, std::ostream& err);
 int RunCheck(const Invocation& request, std::ostream& out);
 int RunConfig(const Invocation& request, std::ostream& out, std::ostream& err);
+// The recording is the invocation's one argument.
+int RunReplay(const Invocation& request, std::ostream& out);
 
 } // namespace zelbridge::tool
