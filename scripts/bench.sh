@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 # Instructions of CALLS calls of one kind: only its loop function is counted.
 instructions() {
     local kind=$1 loop=$2 calls=$3
-    valgrind --tool=callgrind --callgrind-out-file="$work/out" --toggle-collect="*::$loop(long)" \
+    valgrind --tool=callgrind --callgrind-out-file="$work/out" --toggle-collect="*::$loop(*" \
         "$bench" --count "$kind" "$calls" >"$work/stdout" 2>"$work/stderr" || { cat "$work/stderr"; exit 1; }
     awk '/^(summary|totals):/ { print $2; exit }' "$work/out"
 }
