@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace zelbridge {
 
@@ -28,11 +29,28 @@ CallRecorder::CallRecorder(const char* path)
 {
     if (!path || *path == '\0')
         return;
-    on_ = file_.Open(path);
+    std::unique_ptr<RecordFile> file = std::make_unique<RecordFile>();
+    if (file->Open(path)) {
+        file_ = file.release();
+        on_ = true;
+    }
     if (!on_) {
         platform::DebugOutput("Zelbridge: the recording file named by ZELBRIDGE_RECORD cannot be opened; "
                               "nothing is recorded\n");
     }
+}
+
+CallRecorder::~CallRecorder()
+{
+    if (this != &Instance())
+        Close();
+}
+
+void CallRecorder::Close() noexcept
+{
+    on_ = false;
+    delete file_;
+    file_ = nullptr;
 }
 
 double CallRecorder::Elapsed() noexcept

@@ -39,6 +39,8 @@ public:
     // file that cannot be opened is said once on the debug output, and
     // nothing is recorded.
     explicit CallRecorder(const char* path);
+    // The process's recorder keeps its file: see Close().
+    ~CallRecorder();
     CallRecorder(const CallRecorder&) = delete;
     CallRecorder& operator=(const CallRecorder&) = delete;
 
@@ -47,11 +49,17 @@ public:
     double Elapsed() noexcept;
     // A small number per thread, counting from 1 in the order threads first record.
     static std::uint32_t ThreadNumber() noexcept;
-    void Append(const char* text, std::size_t length) noexcept { file_.Append(text, length); }
+    // Only while on().
+    void Append(const char* text, std::size_t length) noexcept { file_->Append(text, length); }
+    // Stops recording and closes the file: when the module is unloaded from
+    // a process that runs on. A process that ends keeps the file to its end,
+    // for the records of threads still calling.
+    void Close() noexcept;
 
 private:
     bool on_ = false;
-    RecordFile file_;
+    // Owned, but freed only by Close(): never destroyed at exit.
+    RecordFile* file_ = nullptr;
     std::atomic<std::int64_t> startNs_{0};
 };
 

@@ -2,6 +2,7 @@
 #include "module/lifecycle.h"
 
 #include "api/system_table.h"
+#include "diag/call_recorder.h"
 #include "diag/trace_stream.h"
 #include "families/family_lifecycle.h"
 #include "loader/library_loader.h"
@@ -26,6 +27,7 @@ void FreeModuleTables() noexcept
     SystemTable::FreeInstance();
     FreeInstallPaths();
     TraceStream::Instance().CloseFile();
+    CallRecorder::Instance().Close();
 }
 
 } // namespace zelbridge

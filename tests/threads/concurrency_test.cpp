@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zelbridge {
@@ -262,11 +263,11 @@ TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
 // Calls a system whose library exports neither function, so that no call
 // reaches driver code, on four threads until the process ends; ends the
 // process with exit(), whose detach step then runs while they call; with a
-// trace file, their timer lines go on being written through it.
-[[noreturn]] void ExitWhileOtherThreadsCall(const char* trace)
+// trace or a recording file, their lines go on being written to it.
+[[noreturn]] void ExitWhileOtherThreadsCall(const char* setting, const char* value)
 {
-    if (trace)
-        setenv("ZELBRIDGE_TRACE", trace, 1);
+    if (setting)
+        setenv(setting, value, 1);
     // Never unloaded: the exit does the detach.
     const auto* module = new ZelbridgeModule;
     const auto isConnected = ZB_EXPORT_OF(*module, IsConnected);
@@ -291,13 +292,15 @@ TEST(Concurrency, TenThousandSystemsAreDefinedAndEachClosedOnceAtDetach)
 TEST(Concurrency, ExitWhileOtherThreadsCallEndsTheProcessCleanly)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::string traceFile = test::BinaryPath("exit-trace.txt");
-    const std::string traceToFile = "file:" + traceFile;
-    for (const char* trace : {static_cast<const char*>(nullptr), traceToFile.c_str()})
+    const std::string file = test::BinaryPath("exit-lines.txt");
+    const std::string traceToFile = "file:" + file;
+    const std::pair<const char*, const char*> settings[] = {
+        {nullptr, nullptr}, {"ZELBRIDGE_TRACE", traceToFile.c_str()}, {"ZELBRIDGE_RECORD", file.c_str()}};
+    for (const auto& [setting, value] : settings)
         for (int run = 0; run < 10; ++run)
-            EXPECT_EXIT(ExitWhileOtherThreadsCall(trace), testing::ExitedWithCode(0), "")
-                << "run " << run << ", trace " << (trace ? trace : "off");
-    std::remove(traceFile.c_str());
+            EXPECT_EXIT(ExitWhileOtherThreadsCall(setting, value), testing::ExitedWithCode(0), "")
+                << "run " << run << ", " << (setting ? setting : "nothing set");
+    std::remove(file.c_str());
 }
 #endif
 
