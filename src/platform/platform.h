@@ -20,6 +20,9 @@ using ProcAddress = void (*)();
 // the first attempt's. Off Windows a library names the folders of its own
 // dependencies with its run path ($ORIGIN), so nothing is tried again.
 ModuleHandle OpenModule(const char* fileName) noexcept;
+// Whether OpenModule would try `fileName` again with its own folder searched:
+// a full name ("C:\...", "\\server\...") on Windows, never elsewhere.
+bool RetriesWithOwnFolder(const char* fileName) noexcept;
 ProcAddress FindSymbol(ModuleHandle module, const char* name) noexcept;
 void CloseModule(ModuleHandle module) noexcept;
 
@@ -53,13 +56,11 @@ void DebugOutput(const char* text) noexcept;
 
 #if defined(_WIN32)
 inline constexpr char kPathSeparator = '\\';
-inline constexpr char kNullDevice[] = "nul";
 // Windows file names ignore case, so an upper-cased name loads the same file.
 inline constexpr bool kFileNamesIgnoreCase = true;
 inline constexpr std::uint32_t kErrorNameTooLong = 206; // ERROR_FILENAME_EXCED_RANGE
 #else
 inline constexpr char kPathSeparator = '/';
-inline constexpr char kNullDevice[] = "/dev/null";
 inline constexpr bool kFileNamesIgnoreCase = false;
 inline constexpr std::uint32_t kErrorNameTooLong = 36; // ENAMETOOLONG
 #endif

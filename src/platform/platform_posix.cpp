@@ -24,6 +24,12 @@ thread_local char lastLoadFailure[512];
 
 } // namespace
 
+// A library names the folders of its dependencies with its run path instead.
+bool RetriesWithOwnFolder(const char*) noexcept
+{
+    return false;
+}
+
 ModuleHandle OpenModule(const char* fileName) noexcept
 {
     errno = 0;

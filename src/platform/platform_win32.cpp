@@ -13,16 +13,6 @@ namespace {
 constexpr char kInstallKey[] = "Software\\QX\\Zelbridge";
 constexpr char kInstallValue[] = "Path";
 
-// Whether `fileName` is a full name ("C:\\...", "\\\\server\\..."): the
-// altered search order of LoadLibraryExA is defined for those only.
-bool IsFullName(const char* fileName) noexcept
-{
-    const auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
-    const bool drive = ((fileName[0] >= 'A' && fileName[0] <= 'Z') || (fileName[0] >= 'a' && fileName[0] <= 'z')) &&
-                       fileName[1] == ':' && isSeparator(fileName[2]);
-    return drive || (isSeparator(fileName[0]) && isSeparator(fileName[1]));
-}
-
 // Vendors ship a driver together with the libraries it imports, in one
 // folder. A plain load looks for those imports in the application's folder,
 // the system folders and PATH, never in the driver's own, and fails with
@@ -31,7 +21,7 @@ bool IsFullName(const char* fileName) noexcept
 // driver that is itself missing costs nothing more.
 HMODULE LoadWithItsFolderSearched(const char* fileName) noexcept
 {
-    if (!IsFullName(fileName))
+    if (!RetriesWithOwnFolder(fileName))
         return nullptr;
     const DWORD attributes = ::GetFileAttributesA(fileName);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
@@ -40,6 +30,15 @@ HMODULE LoadWithItsFolderSearched(const char* fileName) noexcept
 }
 
 } // namespace
+
+// The altered search order of LoadLibraryExA is defined for full names only.
+bool RetriesWithOwnFolder(const char* fileName) noexcept
+{
+    const auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    const bool drive = ((fileName[0] >= 'A' && fileName[0] <= 'Z') || (fileName[0] >= 'a' && fileName[0] <= 'z')) &&
+                       fileName[1] == ':' && isSeparator(fileName[2]);
+    return drive || (isSeparator(fileName[0]) && isSeparator(fileName[1]));
+}
 
 ModuleHandle OpenModule(const char* fileName) noexcept
 {

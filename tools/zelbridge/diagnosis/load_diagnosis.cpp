@@ -404,15 +404,10 @@ private:
     }
 
     // The folder the module's second attempt searches first for every library
-    // the load needs: that of a library named by a full path, on Windows only.
+    // the load needs, when the module tries the library again at all.
     static std::string FolderSearchedWhenTriedAgain(const LibraryFile& library)
     {
-#if defined(_WIN32)
-        if (std::filesystem::path(library.requested).is_absolute())
-            return FolderOf(library.path);
-#endif
-        (void)library;
-        return "";
+        return platform::RetriesWithOwnFolder(library.requested.c_str()) ? FolderOf(library.path) : "";
     }
 
     const std::string ownFolder_;
