@@ -326,7 +326,7 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
     EXPECT_EQ(check.exitCode, 0) << check.out;
     EXPECT_TRUE(Contains(check.out, "Exports 28 of the 28 operations as \"SIM_\""));
 
-    // The session the README shows, on the simulator's clock stopped at 0:
+    // The session the simulator guide shows, on the simulator's clock stopped at 0:
     // the move has started and stays where it started.
     const std::string clock = BinaryPath("stopped-clock");
     std::ofstream(clock) << "0\n";

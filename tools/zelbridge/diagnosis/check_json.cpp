@@ -16,7 +16,7 @@
 namespace zelbridge::tool {
 namespace {
 
-// Members in the order they are set, which is the order the README describes.
+// Members in the order they are set, which is the order docs/reference/check-json.md describes.
 using Json = nlohmann::ordered_json;
 
 // The JSON names of the values of an enumeration.
