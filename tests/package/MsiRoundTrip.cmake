@@ -114,7 +114,8 @@ wine(_ msiexec /i ${MSI} /qn "DRIVERFOLDER=C:\\QX")
 expect_install_path("C:\\QX" "run again with DRIVERFOLDER")
 wine(_ msiexec /i ${MSI} /qn "DRIVERFOLDER=${driver_folder}")
 expect_install_path("${driver_folder}" "run again with another DRIVERFOLDER")
-wine(check cmd /c zelbridge check)
+# By its bare name: a new process finds it on the system PATH.
+wine(check zelbridge.exe check)
 string(REPLACE "\\" "\\\\" folder_pattern "${driver_folder}")
 foreach(expected "Zelbridge: +Zelbridge.dll, 32-bit" "Install path: +${folder_pattern}\n"
                  "M329_ +M329_ZEL_DLL.DLL +found: ${folder_pattern}\\\\M329_ZEL_DLL.DLL")
