@@ -4,6 +4,7 @@
 // return a 32-bit result; the results of the two close operations are ignored.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // A needed driver function or driver library is not available; the same
@@ -24,66 +25,227 @@ using Word = std::intptr_t;
 using ConnectionId = std::int32_t;
 
 
-// X(operation, parameter list, argument list). The parameter lists are those
-// of the driver functions, so per-connection operations start with the
-// connection identifier.
-#define ZELBRIDGE_DRIVER_OPERATIONS(X)                                                                   \
-    X(InterfaceSetupDlg, (Word a1), (a1))                                                                \
-    X(ConnectRS232, (Word a1, Word a2), (a1, a2))                                                        \
-    X(ConnectNIgpib, (Word a1, Word a2), (a1, a2))                                                       \
-    X(ConnectPciBoard, (Word a1), (a1))                                                                  \
-    X(Connect, (Word a1), (a1))                                                                          \
-    X(ConnectTCPIP, (Word a1, Word a2), (a1, a2))                                                        \
-    X(ConnectDaisyChainDevice, (Word a1, Word a2), (a1, a2))                                             \
-    X(ConnectUSB, (Word a1), (a1))                                                                       \
-    X(ListUSB, (Word a1, Word a2), (a1, a2))                                                             \
-    X(EnumerateUSB, (Word a1, Word a2, Word a3), (a1, a2, a3))                                           \
-    X(TranslateError, (Word a1, Word a2, Word a3), (a1, a2, a3))                                         \
-    X(OpenRS232DaisyChain, (Word a1, Word a2, Word a3, Word a4, Word a5), (a1, a2, a3, a4, a5))          \
-    X(CloseDaisyChain, (Word a1), (a1))                                                                  \
-    X(IsConnected, (ConnectionId id), (id))                                                              \
-    X(CloseConnection, (ConnectionId id), (id))                                                          \
-    X(SetErrorCheck, (ConnectionId id, Word a1), (id, a1))                                               \
-    X(GetError, (ConnectionId id), (id))                                                                 \
-    X(ZelCommandset, (ConnectionId id, const char* command), (id, command))                              \
-    X(ZelGetAnswer, (ConnectionId id, char* answer, std::int32_t size), (id, answer, size))              \
-    X(ZelGetAnswerSize, (ConnectionId id, std::int32_t* answerSize), (id, answerSize))                   \
-    X(SetQMC, (ConnectionId id, Word a1, Word a2, Word a3), (id, a1, a2, a3))                            \
-    X(GetQMC, (ConnectionId id, Word a1, Word a2, Word a3), (id, a1, a2, a3))                            \
-    X(SetQMCA, (ConnectionId id, Word a1, Word a2, Word a3, Word a4), (id, a1, a2, a3, a4))              \
-    X(GetQMCA, (ConnectionId id, Word a1, Word a2, Word a3, Word a4), (id, a1, a2, a3, a4))              \
-    X(OpenUserStagesEditDialog, (ConnectionId id), (id))                                                 \
-    X(OpenQxStagesEditDialog, (ConnectionId id), (id))                                                   \
-    X(SendNonZELString, (ConnectionId id, Word a1), (id, a1))                                            \
-    X(ReceiveNonZELString, (ConnectionId id, Word a1, Word a2), (id, a1, a2))
+// What each generic operation is, for every layer that needs to know: the
+// entry points and the binding forward by it, the recorder writes each
+// argument by its kind, the tool and the Python package take their lists from
+// it, and the tests hold the header and the module definition file to it.
+enum class OperationKind : std::uint8_t {
+    Connect,      // the result becomes the system's connection identifier
+    Unbound,      // the caller's words only, no connection
+    OnConnection, // the connection identifier goes first
+};
+
+// What one word after the index (or the connection identifier) is to the
+// drivers of this project and the header's documentation.
+enum class ArgumentKind : std::uint8_t {
+    Integer,    // a number the driver reads: port, baud rate, error code
+    Opaque,     // a word whose meaning is the driver's alone: read by nobody else
+    Text,       // a terminated text the driver reads
+    Buffer,     // a char buffer the driver writes; its capacity follows
+    Capacity,   // the size in bytes of the buffer before it
+    IntegerOut, // a 32-bit integer the driver writes
+};
+
+enum class OperationTiming : std::uint8_t {
+    Traced,  // TIMER start and end lines
+    Silent,  // an end line only for a call that took a tick: polled in tight loops
+    Untimed,
+};
+
+// What the entry point gives back.
+enum class EntryResult : std::uint8_t {
+    DriverResult,     // the driver's result, unchanged
+    IndexIfConnected, // the system index when the driver's result is 0 or more, else -1
+    NoResult,         // the entry point returns nothing
+};
+
+// Whether the driver function shows a window on the machine that calls it.
+enum class Interaction : std::uint8_t { Plain, Dialog };
+
+inline constexpr unsigned kMaxOperationArguments = 5;
+
+struct ArgumentKinds {
+    ArgumentKind kinds[kMaxOperationArguments] = {};
+    std::uint8_t count = 0;
+};
+
+template <typename... Kinds> constexpr ArgumentKinds Takes(Kinds... kinds)
+{
+    static_assert(sizeof...(Kinds) <= kMaxOperationArguments);
+    ArgumentKinds list{};
+    ((list.kinds[list.count++] = kinds), ...);
+    return list;
+}
+
+struct OperationDescription {
+    const char* name;
+    OperationKind kind;
+    ArgumentKinds arguments;
+    int ordinal; // of the exported entry point of the same name
+    OperationTiming timing;
+    EntryResult result;
+    std::int32_t invalidIndexResult; // when the index names no system
+    std::int32_t missingResult;      // when the driver does not export the function
+    Interaction interaction;
+};
+
+// X(operation, parameter list, argument list, description). The parameter
+// lists are those of the driver functions, so per-connection operations
+// start with the connection identifier. The description is
+// (kind, arguments after the index, ordinal, timing, entry result,
+//  result for an invalid index, result for a missing function, interaction);
+// an entry point with no result ignores its two results.
+#define ZELBRIDGE_DRIVER_OPERATIONS(X) \
+    X(InterfaceSetupDlg, (Word a1), (a1),\
+      (Connect, Takes(Opaque), 91, Untimed, IndexIfConnected, -1, -1, Dialog)) \
+    X(ConnectRS232, (Word a1, Word a2), (a1, a2),\
+      (Connect, Takes(Integer, Integer), 92, Traced, IndexIfConnected, -1, -1, Plain)) \
+    X(ConnectNIgpib, (Word a1, Word a2), (a1, a2),\
+      (Connect, Takes(Integer, Integer), 93, Traced, IndexIfConnected, -1, -1, Plain)) \
+    X(ConnectPciBoard, (Word a1), (a1),\
+      (Connect, Takes(Integer), 113, Traced, IndexIfConnected, -1, -1, Plain)) \
+    X(Connect, (Word a1), (a1),\
+      (Connect, Takes(Integer), 95, Traced, IndexIfConnected, -1, -1, Plain)) \
+    X(ConnectTCPIP, (Word a1, Word a2), (a1, a2),\
+      (Connect, Takes(Text, Integer), 94, Traced, IndexIfConnected, -1, -1, Plain)) \
+    X(ConnectDaisyChainDevice, (Word a1, Word a2), (a1, a2),\
+      (Connect, Takes(Integer, Integer), 114, Traced, DriverResult, -1, -1, Plain)) \
+    X(ConnectUSB, (Word a1), (a1),\
+      (Connect, Takes(Text), 118, Traced, DriverResult, 0, -1, Plain)) \
+    X(ListUSB, (Word a1, Word a2), (a1, a2),\
+      (Unbound, Takes(Buffer, Capacity), 117, Traced, DriverResult, 0, -1, Plain)) \
+    X(EnumerateUSB, (Word a1, Word a2, Word a3), (a1, a2, a3),\
+      (Unbound, Takes(Buffer, Capacity, Opaque), 119, Traced, DriverResult, 0, -1, Plain)) \
+    X(TranslateError, (Word a1, Word a2, Word a3), (a1, a2, a3),\
+      (Unbound, Takes(Integer, Buffer, Capacity), 99, Traced, DriverResult, 0, 0, Plain)) \
+    X(OpenRS232DaisyChain, (Word a1, Word a2, Word a3, Word a4, Word a5), (a1, a2, a3, a4, a5),\
+      (Unbound, Takes(Integer, Integer, Opaque, Opaque, Opaque), 115, Traced, DriverResult, -1, -1, Plain)) \
+    X(CloseDaisyChain, (Word a1), (a1),\
+      (Unbound, Takes(Integer), 116, Traced, NoResult, 0, 0, Plain)) \
+    X(IsConnected, (ConnectionId id), (id),\
+      (OnConnection, Takes(), 96, Traced, DriverResult, 0, 0, Plain)) \
+    X(CloseConnection, (ConnectionId id), (id),\
+      (OnConnection, Takes(), 97, Traced, NoResult, 0, 0, Plain)) \
+    X(SetErrorCheck, (ConnectionId id, Word a1), (id, a1),\
+      (OnConnection, Takes(Integer), 100, Traced, DriverResult, 0, 0, Plain)) \
+    X(GetError, (ConnectionId id), (id),\
+      (OnConnection, Takes(), 98, Traced, DriverResult, FUNCTION_NOT_AVAILABLE, FUNCTION_NOT_AVAILABLE, Plain)) \
+    X(ZelCommandset, (ConnectionId id, const char* command), (id, command),\
+      (OnConnection, Takes(Text), 101, Traced, DriverResult, 0, 0, Plain)) \
+    X(ZelGetAnswer, (ConnectionId id, char* answer, std::int32_t size), (id, answer, size),\
+      (OnConnection, Takes(Buffer, Capacity), 102, Traced, DriverResult, 0, 0, Plain)) \
+    X(ZelGetAnswerSize, (ConnectionId id, std::int32_t* answerSize), (id, answerSize),\
+      (OnConnection, Takes(IntegerOut), 103, Silent, DriverResult, 0, 0, Plain)) \
+    X(SetQMC, (ConnectionId id, Word a1, Word a2, Word a3), (id, a1, a2, a3),\
+      (OnConnection, Takes(Opaque, Opaque, Opaque), 104, Traced, DriverResult, 0, 0, Plain)) \
+    X(GetQMC, (ConnectionId id, Word a1, Word a2, Word a3), (id, a1, a2, a3),\
+      (OnConnection, Takes(Opaque, Opaque, Opaque), 105, Traced, DriverResult, 0, 0, Plain)) \
+    X(SetQMCA, (ConnectionId id, Word a1, Word a2, Word a3, Word a4), (id, a1, a2, a3, a4),\
+      (OnConnection, Takes(Opaque, Opaque, Opaque, Opaque), 106, Traced, DriverResult, 0, 0, Plain)) \
+    X(GetQMCA, (ConnectionId id, Word a1, Word a2, Word a3, Word a4), (id, a1, a2, a3, a4),\
+      (OnConnection, Takes(Opaque, Opaque, Opaque, Opaque), 107, Traced, DriverResult, 0, 0, Plain)) \
+    X(OpenUserStagesEditDialog, (ConnectionId id), (id),\
+      (OnConnection, Takes(), 110, Traced, DriverResult, 0, 0, Dialog)) \
+    X(OpenQxStagesEditDialog, (ConnectionId id), (id),\
+      (OnConnection, Takes(), 111, Traced, DriverResult, 0, 0, Dialog)) \
+    X(SendNonZELString, (ConnectionId id, Word a1), (id, a1),\
+      (OnConnection, Takes(Text), 108, Traced, DriverResult, 0, 0, Plain)) \
+    X(ReceiveNonZELString, (ConnectionId id, Word a1, Word a2), (id, a1, a2),\
+      (OnConnection, Takes(Buffer, Capacity), 109, Traced, DriverResult, 0, 0, Plain))
 
 enum class Operation : unsigned {
-#define ZELBRIDGE_ENUMERATE(name, params, args) name,
+#define ZELBRIDGE_ENUMERATE(name, params, args, description) name,
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_ENUMERATE)
 #undef ZELBRIDGE_ENUMERATE
 };
 
 inline constexpr unsigned kOperationCount = 0
-#define ZELBRIDGE_COUNT(name, params, args) +1
+#define ZELBRIDGE_COUNT(name, params, args, description) +1
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_COUNT)
 #undef ZELBRIDGE_COUNT
     ;
 static_assert(kOperationCount == 28);
 
 inline constexpr const char* kOperationNames[kOperationCount] = {
-#define ZELBRIDGE_NAME(name, params, args) #name,
+#define ZELBRIDGE_NAME(name, params, args, description) #name,
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_NAME)
 #undef ZELBRIDGE_NAME
 };
 
 // The driver function type of each operation: DriverFunction<Operation::GetError>.
 template <Operation> struct DriverFunctionOf;
-#define ZELBRIDGE_FUNCTION_TYPE(name, params, args)                                                      \
+#define ZELBRIDGE_FUNCTION_TYPE(name, params, args, description)                                                      \
     template <> struct DriverFunctionOf<Operation::name> {                                               \
         using Type = std::int32_t(ZELBRIDGE_STDCALL*) params;                                            \
     };
 ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_FUNCTION_TYPE)
 #undef ZELBRIDGE_FUNCTION_TYPE
 template <Operation op> using DriverFunction = typename DriverFunctionOf<op>::Type;
+
+namespace description_terms {
+inline constexpr auto Connect = OperationKind::Connect;
+inline constexpr auto Unbound = OperationKind::Unbound;
+inline constexpr auto OnConnection = OperationKind::OnConnection;
+inline constexpr auto Integer = ArgumentKind::Integer;
+inline constexpr auto Opaque = ArgumentKind::Opaque;
+inline constexpr auto Text = ArgumentKind::Text;
+inline constexpr auto Buffer = ArgumentKind::Buffer;
+inline constexpr auto Capacity = ArgumentKind::Capacity;
+inline constexpr auto IntegerOut = ArgumentKind::IntegerOut;
+inline constexpr auto Traced = OperationTiming::Traced;
+inline constexpr auto Silent = OperationTiming::Silent;
+inline constexpr auto Untimed = OperationTiming::Untimed;
+inline constexpr auto DriverResult = EntryResult::DriverResult;
+inline constexpr auto IndexIfConnected = EntryResult::IndexIfConnected;
+inline constexpr auto NoResult = EntryResult::NoResult;
+inline constexpr auto Plain = Interaction::Plain;
+inline constexpr auto Dialog = Interaction::Dialog;
+
+#define ZELBRIDGE_DESCRIPTION_UNPACK(...) __VA_ARGS__
+#define ZELBRIDGE_DESCRIPTION_ROW(...) OperationDescription{__VA_ARGS__},
+#define ZELBRIDGE_DESCRIBE(name, params, args, description)                                              \
+    ZELBRIDGE_DESCRIPTION_ROW(#name, ZELBRIDGE_DESCRIPTION_UNPACK description)
+inline constexpr OperationDescription kOperations[kOperationCount] = {ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_DESCRIBE)};
+#undef ZELBRIDGE_DESCRIBE
+#undef ZELBRIDGE_DESCRIPTION_ROW
+#undef ZELBRIDGE_DESCRIPTION_UNPACK
+} // namespace description_terms
+
+using description_terms::kOperations;
+
+constexpr const OperationDescription& Describe(Operation op) noexcept { return kOperations[static_cast<unsigned>(op)]; }
+
+// The driver function's parameters are the description's arguments, after
+// the connection identifier where there is one: a row that disagrees with its
+// own parameter list does not compile.
+namespace detail {
+template <typename Function> struct ParameterCount;
+template <typename... Parameters> struct ParameterCount<std::int32_t(ZELBRIDGE_STDCALL*)(Parameters...)> {
+    static constexpr unsigned value = sizeof...(Parameters);
+};
+
+constexpr bool CapacityFollowsEachBuffer(const ArgumentKinds& list)
+{
+    for (unsigned i = 0; i < list.count; ++i) {
+        const bool buffer = list.kinds[i] == ArgumentKind::Buffer;
+        const bool capacity = list.kinds[i] == ArgumentKind::Capacity;
+        if (buffer && (i + 1 == list.count || list.kinds[i + 1] != ArgumentKind::Capacity))
+            return false;
+        if (capacity && (i == 0 || list.kinds[i - 1] != ArgumentKind::Buffer))
+            return false;
+    }
+    return true;
+}
+} // namespace detail
+
+#define ZELBRIDGE_CHECK_DESCRIPTION(name, params, args, description)                                     \
+    static_assert(detail::ParameterCount<DriverFunction<Operation::name>>::value ==                      \
+                      Describe(Operation::name).arguments.count +                                        \
+                          (Describe(Operation::name).kind == OperationKind::OnConnection ? 1u : 0u),     \
+                  #name ": the description's arguments must match the driver's parameters");             \
+    static_assert(detail::CapacityFollowsEachBuffer(Describe(Operation::name).arguments),                \
+                  #name ": every buffer needs its capacity right after it");
+ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_CHECK_DESCRIPTION)
+#undef ZELBRIDGE_CHECK_DESCRIPTION
 
 } // namespace zelbridge
