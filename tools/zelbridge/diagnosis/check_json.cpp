@@ -74,12 +74,14 @@ Json Module()
 
 Json InstallPath(const InstallPathValue& value)
 {
+    // A value that is not there has no size, ending or folder.
+    const bool stored = value.state != InstallPathValue::State::kNotSet;
     return {{"state", KeyOf(kInstallPathKeys, value.state)},
             {"type", OptionalText(value.type)},
             {"path", OptionalText(value.path)},
-            {"size", value.size},
-            {"terminated", value.terminated},
-            {"folderExists", value.folderExists},
+            {"size", stored ? Json(value.size) : Json()},
+            {"terminated", stored ? Json(value.terminated) : Json()},
+            {"folderExists", stored ? Json(value.folderExists) : Json()},
             {"key", OptionalText(value.key)},
             {"view", OptionalText(value.view)},
             {"otherView", value.other ? Json{{"key", value.other->key},
