@@ -4,36 +4,36 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <streambuf>
 #include <string>
+#include <thread>
 
 namespace zelbridge {
 namespace {
 
-// Per thread: several threads may format a time stamp at once.
-thread_local char timestampText[200];
-
-const char* FormatTimestamp(std::tm* (*convert)(const std::time_t*), const char* format) noexcept
+const char* FormatTimestamp(std::tm* (*convert)(const std::time_t*), const char* format, TimestampText& text) noexcept
 {
     const std::time_t now = std::time(nullptr);
     const std::tm* parts = convert(&now);
-    if (!parts || std::strftime(timestampText, 199, format, parts) == 0)
-        timestampText[0] = '\0';
-    return timestampText;
+    if (!parts || std::strftime(text, sizeof text - 1, format, parts) == 0)
+        text[0] = '\0';
+    return text;
 }
 
-const char* FormatGmtTimestamp() noexcept
+const char* FormatGmtTimestamp(TimestampText& text) noexcept
 {
-    return FormatTimestamp(&std::gmtime, "%H:%M:%S - %A, %B %d, %Y (GMT)");
+    return FormatTimestamp(&std::gmtime, "%H:%M:%S - %A, %B %d, %Y (GMT)", text);
 }
 
-// The line a thread is gathering for a trace file. Plain data, so that it
-// needs no construction and no destruction on any thread, and lives as long
-// as the thread: reading it is safe even while the process exits.
+// The line a thread is gathering for a trace file. Plain data, made on the
+// thread's first trace item and freed when the thread ends or the module is
+// unloaded; a process that exits keeps it, so that reading it stays safe.
 struct PendingLine {
     // A line longer than this goes out in pieces of this size.
     static constexpr std::size_t kCapacity = 1024;
@@ -41,17 +41,86 @@ struct PendingLine {
     const RecordFile* file;
     std::size_t length;
     char text[kCapacity];
+    // Every thread's line, for the unload to free.
+    PendingLine* next;
+    PendingLine* previous;
 };
-thread_local PendingLine pendingLine;
 
-// The calling thread's line for `file`. What it held for another file is
-// dropped: that file's stream may be gone.
-PendingLine& LineFor(const RecordFile& file) noexcept
+// The lines of all threads, for FreeTraceLines(); changed only when a thread
+// makes its first line or ends, so a spinning lock is enough.
+class LineList {
+public:
+    void Add(PendingLine* line) noexcept
+    {
+        Lock();
+        line->next = first_;
+        if (first_)
+            first_->previous = line;
+        first_ = line;
+        Unlock();
+    }
+    void Remove(PendingLine* line) noexcept
+    {
+        Lock();
+        (line->previous ? line->previous->next : first_) = line->next;
+        if (line->next)
+            line->next->previous = line->previous;
+        Unlock();
+    }
+    PendingLine* TakeAll() noexcept
+    {
+        Lock();
+        PendingLine* const all = first_;
+        first_ = nullptr;
+        Unlock();
+        return all;
+    }
+
+private:
+    void Lock() noexcept
+    {
+        while (busy_.test_and_set(std::memory_order_acquire))
+            std::this_thread::yield();
+    }
+    void Unlock() noexcept { busy_.clear(std::memory_order_release); }
+
+    std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+    PendingLine* first_ = nullptr;
+};
+LineList allLines;
+
+void FreeLine(void* value)
 {
-    PendingLine& line = pendingLine;
-    if (line.file != &file) {
-        line.file = &file;
-        line.length = 0;
+    auto* line = static_cast<PendingLine*>(value);
+    allLines.Remove(line);
+    delete line;
+}
+
+platform::ThreadSlot lineSlot(&FreeLine);
+
+PendingLine* CurrentLine() noexcept
+{
+    return static_cast<PendingLine*>(lineSlot.Get());
+}
+
+// The calling thread's line for `file`, null when none can be made. What it
+// held for another file is dropped: that file's stream may be gone.
+PendingLine* LineFor(const RecordFile& file) noexcept
+{
+    PendingLine* line = CurrentLine();
+    if (!line) {
+        line = new (std::nothrow) PendingLine{};
+        if (!line)
+            return nullptr;
+        if (!lineSlot.Set(line)) {
+            delete line;
+            return nullptr;
+        }
+        allLines.Add(line);
+    }
+    if (line->file != &file) {
+        line->file = &file;
+        line->length = 0;
     }
     return line;
 }
@@ -67,7 +136,10 @@ void Emit(PendingLine& line, RecordFile& file) noexcept
 // what is gathered to the file in one append.
 void AppendToLine(RecordFile& file, const char* text, std::size_t length) noexcept
 {
-    PendingLine& line = LineFor(file);
+    PendingLine* const current = LineFor(file);
+    if (!current)
+        return;
+    PendingLine& line = *current;
     while (length > 0) {
         const std::size_t room = PendingLine::kCapacity - line.length;
         const std::size_t span = std::min(length, room);
@@ -134,8 +206,9 @@ TraceStream::~TraceStream()
     // operating system closes it: a thread still calling may be tracing
     // through it. Every line is already written, so nothing is lost.
     if (this == &Instance()) {
-        if (file_ && pendingLine.file == file_)
-            Emit(pendingLine, *file_);
+        PendingLine* const line = CurrentLine();
+        if (file_ && line && line->file == file_)
+            Emit(*line, *file_);
         return;
     }
     CloseFile();
@@ -145,8 +218,9 @@ void TraceStream::CloseFile() noexcept
 {
     if (!file_)
         return;
-    if (pendingLine.file == file_)
-        Emit(pendingLine, *file_);
+    PendingLine* const line = CurrentLine();
+    if (line && line->file == file_)
+        Emit(*line, *file_);
     enabled_ = false;
     delete file_;
     file_ = nullptr;
@@ -194,10 +268,11 @@ TraceStream& TraceStream::WriteUnsigned(std::uint32_t value)
 TraceStream& TraceStream::WriteManipulator(Manipulator manipulator)
 {
     const char* text = "\n";
+    TimestampText timestamp;
     if (manipulator == &GmtTimestamp)
-        text = FormatGmtTimestamp();
+        text = FormatGmtTimestamp(timestamp);
     else if (manipulator == &LocalTimestamp)
-        text = FormatLocalTimestamp();
+        text = FormatLocalTimestamp(timestamp);
     else if (!debugOutput_ && manipulator != static_cast<Manipulator>(&std::endl<char, std::char_traits<char>>)) {
         // Made only for a manipulator of a caller's own: an ostream per call
         // keeps every formatting state on this thread.
@@ -230,17 +305,29 @@ TraceStream& TraceStream::WriteBounded(const char* text, std::int32_t capacity)
 
 std::ostream& GmtTimestamp(std::ostream& stream)
 {
-    return stream << FormatGmtTimestamp();
+    TimestampText text;
+    return stream << FormatGmtTimestamp(text);
 }
 
 std::ostream& LocalTimestamp(std::ostream& stream)
 {
-    return stream << FormatLocalTimestamp();
+    TimestampText text;
+    return stream << FormatLocalTimestamp(text);
 }
 
-const char* FormatLocalTimestamp() noexcept
+const char* FormatLocalTimestamp(TimestampText& text) noexcept
 {
-    return FormatTimestamp(&std::localtime, "%H:%M:%S - %A, %B %d, %Y");
+    return FormatTimestamp(&std::localtime, "%H:%M:%S - %A, %B %d, %Y", text);
+}
+
+void FreeTraceLines() noexcept
+{
+    for (PendingLine* line = allLines.TakeAll(); line;) {
+        PendingLine* const next = line->next;
+        delete line;
+        line = next;
+    }
+    lineSlot.Set(nullptr);
 }
 
 } // namespace zelbridge

@@ -5,6 +5,7 @@
 #include "platform/platform_native.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -93,6 +94,30 @@ const char* Setting(const char* name) noexcept
 }
 
 namespace native {
+
+bool CreateThreadSlot(std::uintptr_t& slot, void (*threadEnd)(void*)) noexcept
+{
+    pthread_key_t key{};
+    if (::pthread_key_create(&key, threadEnd) != 0)
+        return false;
+    slot = key;
+    return true;
+}
+
+void DeleteThreadSlot(std::uintptr_t slot) noexcept
+{
+    ::pthread_key_delete(static_cast<pthread_key_t>(slot));
+}
+
+void* ThreadSlotValue(std::uintptr_t slot) noexcept
+{
+    return ::pthread_getspecific(static_cast<pthread_key_t>(slot));
+}
+
+bool SetThreadSlotValue(std::uintptr_t slot, void* value) noexcept
+{
+    return ::pthread_setspecific(static_cast<pthread_key_t>(slot), value) == 0;
+}
 
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {
