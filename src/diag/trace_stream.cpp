@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -185,19 +186,37 @@ private:
 // destroyed after everything else at exit.
 TraceStream detail::theTraceStream __attribute__((init_priority(101)))(platform::Setting("ZELBRIDGE_TRACE"));
 
+// A trace that was asked for and is not there is said once, on the debug
+// output, so that a wrong setting does not look like a quiet program.
 TraceStream::TraceStream(const char* setting)
 {
     const char* filePrefix = "file:";
     const std::size_t filePrefixLength = std::strlen(filePrefix);
+    char said[600];
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
+        const char* path = setting + filePrefixLength;
         auto file = std::make_unique<RecordFile>();
-        if (file->Open(setting + filePrefixLength))
+        errno = 0;
+        if (file->Open(path)) {
             file_ = file.release();
-        enabled_ = file_ != nullptr;
+            enabled_ = true;
+            return;
+        }
+        const int cause = errno;
+        std::snprintf(said, sizeof said,
+                      "Zelbridge: the trace file %s named by ZELBRIDGE_TRACE cannot be opened (%s); nothing is traced\n",
+                      path, cause != 0 ? std::strerror(cause) : "reason unknown");
+        platform::DebugOutput(said);
         return;
     }
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
     enabled_ = debugOutput_;
+    if (!enabled_ && setting && *setting != '\0' && std::strcmp(setting, "0") != 0) {
+        std::snprintf(said, sizeof said,
+                      "Zelbridge: ZELBRIDGE_TRACE=%s is not understood (debug, file:PATH or 0); nothing is traced\n",
+                      setting);
+        platform::DebugOutput(said);
+    }
 }
 
 TraceStream::~TraceStream()

@@ -33,6 +33,13 @@ bool RetriesWithOwnFolder(const char*) noexcept
 
 ModuleHandle OpenModule(const char* fileName) noexcept
 {
+    // dlopen takes no name, or an empty one, for the program itself;
+    // LoadLibraryA loads nothing for them, and neither does the module.
+    if (!fileName || *fileName == '\0') {
+        SetLastError(ENOENT);
+        std::snprintf(lastLoadFailure, sizeof lastLoadFailure, "no library name");
+        return nullptr;
+    }
     errno = 0;
     ModuleHandle module = ::dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
     if (!module) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace zelbridge {
@@ -58,12 +59,27 @@ struct Subject {
     int cycles;
     // Ours must keep every slot; the C++ runtime's own library does not.
     bool keepsSlots;
+    // Libraries a cycle loads: the module loads the loopback driver too.
+    int libraries;
 };
 
 struct Cost {
     int slotsLost;
-    double bytesPerCycle;
+    // None where memory is not measured.
+    std::optional<double> bytesPerCycle;
 };
+
+std::string Describe(const char* file, const Cost& cost)
+{
+    char text[160];
+    if (cost.bytesPerCycle)
+        std::snprintf(text, sizeof text, "%-22s %d slots lost, %+.1f bytes per cycle", file, cost.slotsLost,
+                      *cost.bytesPerCycle);
+    else
+        std::snprintf(text, sizeof text, "%-22s %d slots lost, memory not measured under a sanitizer", file,
+                      cost.slotsLost);
+    return text;
+}
 
 // Runs the cycles and says what they cost; stops at the first check that
 // finds slots gone, before the process runs out of them.
@@ -71,12 +87,12 @@ Cost Cycle(const Subject& subject)
 {
     const std::string path = BinaryPath(subject.file);
     const int slotsBefore = test::FreeThreadSlots();
-    std::size_t memoryAfterWarmUp = 0;
+    std::optional<std::size_t> memoryAfterWarmUp;
     for (int cycle = 1; cycle <= subject.cycles; ++cycle) {
         const platform::ModuleHandle module = platform::OpenModule(path.c_str());
         if (!module) {
             ADD_FAILURE() << "cannot load " << path << " at cycle " << cycle << ", error " << platform::LastError();
-            return {slotsBefore - test::FreeThreadSlots(), 0};
+            return {slotsBefore - test::FreeThreadSlots(), std::nullopt};
         }
         subject.use(module);
         platform::CloseModule(module);
@@ -86,11 +102,15 @@ Cost Cycle(const Subject& subject)
             const int slotsLost = slotsBefore - test::FreeThreadSlots();
             ADD_FAILURE() << subject.file << ": " << slotsLost << " thread-storage slots lost in " << cycle << " cycles ("
                           << slotsBefore << " free before)";
-            return {slotsLost, 0};
+            return {slotsLost, std::nullopt};
         }
     }
-    const double growth = static_cast<double>(test::HeldMemory()) - static_cast<double>(memoryAfterWarmUp);
-    return {slotsBefore - test::FreeThreadSlots(), growth / (subject.cycles - kWarmUp)};
+    const std::optional<std::size_t> memoryAtEnd = test::HeldMemory();
+    const int slotsLost = slotsBefore - test::FreeThreadSlots();
+    if (!memoryAfterWarmUp || !memoryAtEnd)
+        return {slotsLost, std::nullopt};
+    const double growth = static_cast<double>(*memoryAtEnd) - static_cast<double>(*memoryAfterWarmUp);
+    return {slotsLost, growth / (subject.cycles - kWarmUp)};
 }
 
 TEST(LoadUnload, EveryUnloadGivesBackWhatItsLoadTook)
@@ -103,19 +123,21 @@ TEST(LoadUnload, EveryUnloadGivesBackWhatItsLoadTook)
 
     // On 32-bit Windows the runtime's library loses a slot per load: fewer
     // cycles, so that the process keeps enough for ours.
-    const Cost reference = Cycle({ZELBRIDGE_REFERENCE_FILE, UseReference, kReferenceCycles, false});
-    std::printf("%-22s %d slots lost, %+.1f bytes per cycle\n", ZELBRIDGE_REFERENCE_FILE, reference.slotsLost,
-                reference.bytesPerCycle);
+    const Cost reference = Cycle({ZELBRIDGE_REFERENCE_FILE, UseReference, kReferenceCycles, false, 1});
+    std::printf("%s\n", Describe(ZELBRIDGE_REFERENCE_FILE, reference).c_str());
     const Subject subjects[] = {
-        {ZELBRIDGE_MODULE_FILE, UseZelbridge, kCycles, true},
-        {ZELBRIDGE_LOOPBACK_FILE, UseLoopback, kCycles, true},
+        {ZELBRIDGE_MODULE_FILE, UseZelbridge, kCycles, true, 2},
+        {ZELBRIDGE_LOOPBACK_FILE, UseLoopback, kCycles, true, 1},
     };
     for (const Subject& subject : subjects) {
         const Cost cost = Cycle(subject);
-        std::printf("%-22s %d slots lost, %+.1f bytes per cycle\n", subject.file, cost.slotsLost, cost.bytesPerCycle);
+        std::printf("%s\n", Describe(subject.file, cost).c_str());
         EXPECT_EQ(cost.slotsLost, 0) << subject.file;
-        // A page over the whole run is noise of the heap's, not a loss per load.
-        EXPECT_LE(cost.bytesPerCycle, reference.bytesPerCycle + 4096.0 / subject.cycles) << subject.file;
+        // Each library a cycle loads may cost what the reference costs; a
+        // page over the whole run is the heap's noise, not a loss per load.
+        if (cost.bytesPerCycle && reference.bytesPerCycle)
+            EXPECT_LE(*cost.bytesPerCycle, subject.libraries * *reference.bytesPerCycle + 4096.0 / subject.cycles)
+                << subject.file;
     }
     test::UnsetEnvironment("ZELBRIDGE_TRACE");
     test::UnsetEnvironment("ZELBRIDGE_RECORD");

@@ -27,7 +27,7 @@ int FreeThreadSlots()
     return static_cast<int>(taken.size());
 }
 
-std::size_t HeldMemory()
+std::optional<std::size_t> HeldMemory()
 {
     std::size_t committed = 0;
     MEMORY_BASIC_INFORMATION region{};
@@ -51,12 +51,10 @@ int FreeThreadSlots()
     return static_cast<int>(taken.size());
 }
 
-std::size_t HeldMemory()
+std::optional<std::size_t> HeldMemory()
 {
-    // Under a sanitizer freed blocks wait in quarantine; what counts is what
-    // is still allocated.
     if (__sanitizer_get_current_allocated_bytes)
-        return __sanitizer_get_current_allocated_bytes();
+        return std::nullopt;
     return mallinfo2().uordblks;
 }
 
