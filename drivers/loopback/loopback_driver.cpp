@@ -7,6 +7,7 @@
 // cannot use with a negative result, keeps that failure for GetError, and
 // always leaves a terminated text in a caller's buffer.
 #include "api/driver_contract.h"
+#include "api/spin_lock.h"
 #include "command_interpreter.h"
 #include "connection_table.h"
 #include "loopback_errors.h"
@@ -27,10 +28,11 @@ static_assert(std::is_trivially_destructible_v<ConnectionTable>,
               "Zelbridge may close connections after static destructors have run");
 // Calls may come from any thread. Each entry point holds this lock for its
 // whole call, so that a connection it found cannot be closed or handed out
-// again under it, and a failure it keeps is the one it caused.
-std::mutex tableLock;
-static_assert(std::is_trivially_destructible_v<std::mutex>, "the lock too must outlive static destructors");
-using TableGuard = std::lock_guard<std::mutex>;
+// again under it, and a failure it keeps is the one it caused. Like the
+// table, the lock must outlive static destructors.
+zelbridge::SpinLock tableLock;
+static_assert(std::is_trivially_destructible_v<zelbridge::SpinLock>);
+using TableGuard = std::lock_guard<zelbridge::SpinLock>;
 
 // The one device the loopback offers on the USB bus.
 constexpr char kUsbDevice[] = "LOOPBACK";

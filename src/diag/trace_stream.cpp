@@ -1,19 +1,19 @@
 // The trace stream's modes and write operations, and the time-stamp manipulators.
 #include "diag/trace_stream.h"
 
+#include "api/spin_lock.h"
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
 #include <streambuf>
 #include <string>
-#include <thread>
 
 namespace zelbridge {
 namespace {
@@ -48,44 +48,34 @@ struct PendingLine {
 };
 
 // The lines of all threads, for FreeTraceLines(); changed only when a thread
-// makes its first line or ends, so a spinning lock is enough.
+// makes its first line or ends.
 class LineList {
 public:
     void Add(PendingLine* line) noexcept
     {
-        Lock();
+        const std::lock_guard<SpinLock> guard(lock_);
         line->next = first_;
         if (first_)
             first_->previous = line;
         first_ = line;
-        Unlock();
     }
     void Remove(PendingLine* line) noexcept
     {
-        Lock();
+        const std::lock_guard<SpinLock> guard(lock_);
         (line->previous ? line->previous->next : first_) = line->next;
         if (line->next)
             line->next->previous = line->previous;
-        Unlock();
     }
     PendingLine* TakeAll() noexcept
     {
-        Lock();
+        const std::lock_guard<SpinLock> guard(lock_);
         PendingLine* const all = first_;
         first_ = nullptr;
-        Unlock();
         return all;
     }
 
 private:
-    void Lock() noexcept
-    {
-        while (busy_.test_and_set(std::memory_order_acquire))
-            std::this_thread::yield();
-    }
-    void Unlock() noexcept { busy_.clear(std::memory_order_release); }
-
-    std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+    SpinLock lock_;
     PendingLine* first_ = nullptr;
 };
 LineList allLines;

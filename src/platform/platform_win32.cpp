@@ -180,7 +180,7 @@ namespace {
 // registering the module's exception-unwinding tables takes a lock through it.
 // It never gives that slot back. The slot is the one that holds the calling
 // thread's record of the library's, so it is found by that value and freed
-// at unload, after the library's own detach step (an earlier callback).
+// at unload, once the library's own callback has freed its records.
 void FreeRuntimeThreadSlot() noexcept
 {
 #if defined(__i386__)
@@ -197,8 +197,11 @@ void FreeRuntimeThreadSlot() noexcept
 #endif
 }
 
-// Called by the loader for each thread that ends and for the module's
-// unload, after the C runtime's and the thread library's own callbacks.
+// Called by the loader for each thread that ends and for the module's unload:
+// after the C runtime's and the thread library's own callbacks (the loader
+// runs them in the order of their sections' names), before DllMain. Nothing
+// the detach step does next needs the thread library's slot: its locks are
+// uncontended by then, and an uncontended lock does not look at the slot.
 void NTAPI ThreadStorageCallback(PVOID, DWORD reason, PVOID reserved)
 {
     if (reason == DLL_THREAD_DETACH) {

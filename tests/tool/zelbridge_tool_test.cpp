@@ -40,20 +40,6 @@ protected:
     ScopedInstallPath installPath;
 };
 
-// The tool's own version, then the version and full name of the module it
-// loads: the one next to it here.
-TEST_F(ZelbridgeTool, VersionNamesTheModuleItLoadsWithItsVersion)
-{
-    const ToolRun run = RunTool({"--version"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    const std::string tool = "zelbridge " ZELBRIDGE_PROJECT_VERSION "\n";
-    const std::string module = ZELBRIDGE_TOOL_MODULE " " ZELBRIDGE_PROJECT_VERSION " ";
-    ASSERT_EQ(run.out.substr(0, tool.size() + module.size()), tool + module) << run.out;
-    const std::string path = run.out.substr(tool.size() + module.size());
-    EXPECT_EQ(path, BinaryPath(ZELBRIDGE_TOOL_MODULE) + "\n");
-    EXPECT_NE(RunTool({"--version", "x"}).exitCode, 0);
-}
-
 TEST_F(ZelbridgeTool, HelpWithExamplesForTheProgramAndEachSubcommand)
 {
     const struct {
