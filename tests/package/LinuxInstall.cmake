@@ -7,16 +7,10 @@
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
-macro(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${ARGN}\n${output}")
-  endif()
-endmacro()
-
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR} --preset linux -B ${WORK_DIR}/build)
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${CMAKE_COMMAND} --install ${WORK_DIR}/build --prefix ${prefix})
+foreach(step "-S;${SOURCE_DIR};--preset;linux;-B;${WORK_DIR}/build" "--build;${WORK_DIR}/build"
+    "--install;${WORK_DIR}/build;--prefix;${prefix}")
+  execute_process(COMMAND ${CMAKE_COMMAND} ${step} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
 
 # No sanitizer runtime is wanted by anything installed.
 execute_process(COMMAND ${CMAKE_COMMAND} -DINSTALLED=${prefix} -DSOURCE_DIR=${SOURCE_DIR} -DWORK_DIR=${WORK_DIR}/app
