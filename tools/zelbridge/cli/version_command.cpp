@@ -6,6 +6,7 @@
 #include "subcommands.h"
 #include "tool_errors.h"
 
+#include <filesystem>
 #include <ostream>
 #include <string>
 
@@ -33,7 +34,9 @@ int RunVersion(std::ostream& out)
         out << ZELBRIDGE_MODULE_FILE ": loaded, but its file is not known\n";
         return kFailure;
     }
-    out << ZELBRIDGE_MODULE_FILE " " << os::LibraryVersion(path).value_or("(no version)") << " " << path << "\n";
+    // A run path leaves "bin/../lib" in the name; the reader wants the folder.
+    const std::string name = std::filesystem::path(path).lexically_normal().string();
+    out << ZELBRIDGE_MODULE_FILE " " << os::LibraryVersion(name).value_or("(no version)") << " " << name << "\n";
     return kSuccess;
 }
 
