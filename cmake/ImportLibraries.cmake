@@ -46,8 +46,8 @@ function(zelbridge_add_import_libraries records)
 endfunction()
 
 # 64-bit Windows: one calling convention and no decoration, so Zelbridge.lib
-# lists the names as exported; ConnectPciBoard imports the export that keeps
-# its 32-bit decoration, as the linker's own import library does.
+# lists the names as exported, and ConnectPciBoard, as the header declares
+# it, as another name of the export that keeps its 32-bit decoration.
 function(zelbridge_add_msvc_import_library_64 records)
   find_program(ZELBRIDGE_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
   set(work ${CMAKE_CURRENT_BINARY_DIR}/import)
@@ -55,7 +55,7 @@ function(zelbridge_add_msvc_import_library_64 records)
   foreach(record IN LISTS records)
     zelbridge_export_fields("${record}")
     if(export_name MATCHES "@[0-9]+$")
-      string(APPEND def "    ${export_internal} @${export_ordinal} == ${export_name}\n")
+      string(APPEND def "    ${export_name} @${export_ordinal}\n    ${export_internal} == ${export_name}\n")
     else()
       string(APPEND def "    ${export_name} @${export_ordinal}\n")
     endif()

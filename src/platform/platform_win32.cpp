@@ -168,22 +168,26 @@ void DebugOutput(const char* text) noexcept
 } // namespace native
 } // namespace zelbridge::platform
 
-#if defined(__i386__)
 // winpthreads' own lookup of a thread's record from its identifier.
 extern "C" void* __pth_gpointer_locked(pthread_t thread);
-#endif
 
 namespace {
 
 // MinGW's thread library, linked into each module, takes a slot of its own
-// the first time it runs, and on 32-bit Windows it runs during every load:
-// registering the module's exception-unwinding tables takes a lock through it.
-// It never gives that slot back. The slot is the one that holds the calling
-// thread's record of the library's, so it is found by that value and freed
-// at unload, once the library's own callback has freed its records.
+// the first time it runs, and never gives it back. It runs during every
+// 32-bit load (registering the module's exception-unwinding tables takes a
+// lock through it), and wherever the C++ runtime initialises something once
+// (its locale, for a file stream). So the module makes it take its slot at
+// load, always, and frees it at unload, once the library's own callback has
+// freed its records. The slot is the one that holds the calling thread's
+// record of the library's, so it is found by that value.
+void TakeRuntimeThreadSlot() noexcept
+{
+    pthread_self();
+}
+
 void FreeRuntimeThreadSlot() noexcept
 {
-#if defined(__i386__)
     void* const record = __pth_gpointer_locked(pthread_self());
     if (!record)
         return;
@@ -194,7 +198,6 @@ void FreeRuntimeThreadSlot() noexcept
             return;
         }
     }
-#endif
 }
 
 // Called by the loader for each thread that ends and for the module's unload:
@@ -204,13 +207,15 @@ void FreeRuntimeThreadSlot() noexcept
 // uncontended by then, and an uncontended lock does not look at the slot.
 void NTAPI ThreadStorageCallback(PVOID, DWORD reason, PVOID reserved)
 {
-    if (reason == DLL_THREAD_DETACH) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        TakeRuntimeThreadSlot();
+    } else if (reason == DLL_THREAD_DETACH) {
         zelbridge::platform::EndThread();
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // A process that ends takes everything with it; an unload gives
         // back what the runtime linked into the module took at load: its
         // thread slot, and the C++ runtime's reserve for throwing exceptions
-        // when memory runs out (19 KB at each 32-bit load), which only this
+        // when memory runs out (19 KB at each 32-bit load, 73 KB at a 64-bit one), which only this
         // call frees.
         FreeRuntimeThreadSlot();
         __gnu_cxx::__freeres();
