@@ -119,7 +119,8 @@ TraceStream::TraceStream(const char* setting)
     const std::size_t filePrefixLength = std::strlen(filePrefix);
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
         auto file = std::make_unique<RecordFile>();
-        if (file->Open(setting + filePrefixLength))
+        char reason[8];
+        if (file->Open(setting + filePrefixLength, reason, sizeof reason))
             file_ = file.release();
         enabled_ = file_ != nullptr;
         return;

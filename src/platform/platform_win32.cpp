@@ -105,6 +105,37 @@ const char* Setting(const char* name) noexcept
     return std::getenv(name);
 }
 
+FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept
+{
+    // Append access alone makes every write land at the file's end at the
+    // moment of writing, in whichever process.
+    const HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DescribeError(::GetLastError(), reason, capacity);
+        return kNoFile;
+    }
+    return reinterpret_cast<FileHandle>(file);
+}
+
+bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+{
+    DWORD written = 0;
+    return ::WriteFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(length), &written, nullptr) &&
+           written == length;
+}
+
+void CloseFile(FileHandle file) noexcept
+{
+    if (file != kNoFile)
+        ::CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+std::uint32_t ProcessId() noexcept
+{
+    return ::GetCurrentProcessId();
+}
+
 namespace native {
 
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
