@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -157,6 +158,68 @@ TEST_F(RecordingTest, EveryOperationIsRecordedOnceUnderItsNameWithEachArgumentAs
             EXPECT_EQ(record[format::kAnswerField], std::string(arguments.buffer));
         }
         EXPECT_EQ(record.contains(format::kSizeField), size);
+    }
+}
+
+TEST_F(RecordingTest, TextsAndAnswersAreWholeUpToTheBoundAndNothingIsReadThatNoDriverReads)
+{
+    const int index = ZB_EXPORT_OF(module, DefineSystem)("drv_full.dll", "DRV_");
+    const int withoutFunctions = ZB_EXPORT_OF(module, DefineSystem)("drv_empty.dll", "DRV_");
+    ASSERT_GE(withoutFunctions, 0);
+    const auto command = ZB_EXPORT_OF(module, ZelCommandset);
+    const auto receive = ZB_EXPORT_OF(module, ReceiveNonZELString);
+    const auto answer = ZB_EXPORT_OF(module, ZelGetAnswer);
+    std::string longText(20003, 'x');
+    std::string overBound(format::kTextBound + 5, 'y');
+    // Not an address at all: whatever reads it crashes.
+    const auto notAText = reinterpret_cast<const char*>(16);
+    const auto word = [](const std::string& text) { return reinterpret_cast<ZelWord>(text.data()); };
+    command(index, longText.c_str());
+    command(index, overBound.c_str());
+    command(99, notAText);
+    command(withoutFunctions, notAText);
+    receive(index, word(longText), static_cast<ZelWord>(longText.size() + 1));
+    // Filled to its end without a terminator, as a driver may leave it.
+    receive(index, word(overBound), static_cast<ZelWord>(overBound.size()));
+    answer(99, const_cast<char*>(notAText), 10);
+
+    std::ifstream file(path);
+    std::string line;
+    ASSERT_TRUE(std::getline(file, line));
+    const json session = json::parse(line);
+    EXPECT_EQ(session[format::kFormatField], format::kFormatName);
+    EXPECT_EQ(session[format::kVersionField], format::kFormatVersion);
+    EXPECT_TRUE(session[format::kStartedField].is_string());
+    const std::vector<json> records = CallRecords(path);
+    ASSERT_EQ(records.size(), 9u);
+    for (const json& record : records)
+        EXPECT_EQ(record[format::kProcessField], session[format::kProcessField]);
+    const struct {
+        const char* field;
+        std::size_t length; // 0: null
+        bool cut;
+        std::size_t answerLength;
+    } expected[] = {
+        {format::kArgumentsField, longText.size(), false, 0},
+        {format::kArgumentsField, format::kTextBound, true, 0},
+        {format::kArgumentsField, 0, false, 0},
+        {format::kArgumentsField, 0, false, 0},
+        {format::kAnswerField, longText.size(), false, 0},
+        {format::kAnswerField, format::kTextBound, true, overBound.size()},
+        {format::kAnswerField, 0, false, 0},
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const json& record = records[i + 2];
+        SCOPED_TRACE(std::to_string(i) + ": " + record.dump().substr(0, 200));
+        const bool argument = std::string(expected[i].field) == format::kArgumentsField;
+        const json value = argument ? record[format::kArgumentsField][0]
+                                    : record.value(format::kAnswerField, json());
+        EXPECT_EQ(value.is_null(), expected[i].length == 0);
+        if (value.is_string()) {
+            EXPECT_EQ(value.get<std::string>().size(), expected[i].length);
+        }
+        EXPECT_EQ(record.value(format::kCutField, false), expected[i].cut);
+        EXPECT_EQ(record.value(format::kAnswerLengthField, std::size_t{0}), expected[i].answerLength);
     }
 }
 
