@@ -6,6 +6,7 @@
 #include "api/system_table.h"
 #include "diag/call_recorder.h"
 #include "diag/call_timer.h"
+#include "diag/quiet_calls.h"
 
 #include <type_traits>
 
@@ -98,12 +99,21 @@ template <Operation op> struct GenericEntry {
         }
     }
 
-    template <typename... Words> static Result Call(std::int32_t index, Words... words) noexcept
+    // With the trace or the recording on.
+    template <typename... Words>
+    [[gnu::noinline]] static Result Written(std::int32_t index, Words... words) noexcept
     {
-        static_assert(sizeof...(Words) == kDescription.arguments.count);
         if (CallRecorder::Off())
             return Run(index, words...);
         return Recorded(index, words...);
+    }
+
+    template <typename... Words> static Result Call(std::int32_t index, Words... words) noexcept
+    {
+        static_assert(sizeof...(Words) == kDescription.arguments.count);
+        if (QuietCalls())
+            return Untimed(index, words...);
+        return Written(index, words...);
     }
 };
 

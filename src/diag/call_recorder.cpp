@@ -2,6 +2,7 @@
 // as its kind says, appended with one write.
 #include "diag/call_recorder.h"
 
+#include "diag/quiet_calls.h"
 #include "platform/platform.h"
 #include "recording/recording_format.h"
 
@@ -47,6 +48,8 @@ CallRecorder::CallRecorder(const char* path)
                                     std::chrono::duration_cast<std::chrono::seconds>(now).count());
     file_->Append(session.data(), session.size());
     on_ = true;
+    if (this == &Instance())
+        SetCallWriter(kRecordingWrites, true);
 }
 
 CallRecorder::~CallRecorder()
@@ -57,6 +60,8 @@ CallRecorder::~CallRecorder()
 
 void CallRecorder::Close() noexcept
 {
+    if (this == &Instance())
+        SetCallWriter(kRecordingWrites, false);
     on_ = false;
     delete file_;
     file_ = nullptr;

@@ -1,6 +1,8 @@
 // The trace stream's modes and write operations, and the time-stamp manipulators.
 #include "diag/trace_stream.h"
 
+#include "diag/quiet_calls.h"
+
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -123,10 +125,14 @@ TraceStream::TraceStream(const char* setting)
         if (file->Open(setting + filePrefixLength, reason, sizeof reason))
             file_ = file.release();
         enabled_ = file_ != nullptr;
+        if (this == &Instance())
+            SetCallWriter(kTraceWrites, enabled_);
         return;
     }
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
     enabled_ = debugOutput_;
+    if (this == &Instance())
+        SetCallWriter(kTraceWrites, enabled_);
 }
 
 TraceStream::~TraceStream()

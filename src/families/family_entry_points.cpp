@@ -50,7 +50,7 @@ template <typename Call, typename... Arguments>
         using Driver = result(ZELBRIDGE_CALL*) parameters;                                                            \
         constexpr auto slot = static_cast<std::size_t>(zelbridge::family_slots::family::operation);                   \
         zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
-        if (binding.ReadyForQuietCall() && zelbridge::CallRecorder::Off())                                            \
+        if (binding.ReadyForQuietCall())                                            \
             return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
         const auto forward = [=, &binding]() noexcept {                                                               \
             return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(                            \
