@@ -4,14 +4,10 @@
 #include <new>
 
 namespace zelbridge {
-namespace {
-
-alignas(OperationTable) unsigned char releasedOperationsStorage[sizeof(OperationTable)];
-
-} // namespace
+alignas(OperationTable) unsigned char SystemBinding::releasedOperationsStorage_[sizeof(OperationTable)];
 
 const OperationTable* const SystemBinding::releasedOperations_ =
-    new (releasedOperationsStorage) OperationTable(nullptr, "");
+    new (releasedOperationsStorage_) OperationTable(nullptr, "");
 
 void SystemBinding::Release() noexcept
 {

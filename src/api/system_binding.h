@@ -23,7 +23,8 @@ public:
     bool bound() const noexcept
     {
         const OperationTable* operations = operations_.load(std::memory_order_acquire);
-        return operations != nullptr && operations != releasedOperations_;
+        // Against the storage's address, a constant, rather than a pointer read from memory.
+        return operations != nullptr && static_cast<const void*>(operations) != releasedOperationsStorage_;
     }
     // Leaves no system behind, then closes the connection it took through the
     // driver. A call that found the system just before meets a table that
@@ -65,6 +66,7 @@ private:
     // What a released system resolves: nothing. Never destroyed, so that even
     // while the process exits a late call reads a table that is there.
     static const OperationTable* const releasedOperations_;
+    alignas(OperationTable) static unsigned char releasedOperationsStorage_[sizeof(OperationTable)];
 
     // Atomic so that two threads on one system never see a torn value; the
     // calls themselves are not ordered with each other, as on any handle. A

@@ -2,8 +2,7 @@
 """Writes docs/reference/exports.md from the lists the module is built from.
 
 The export table (src/module/Zelbridge.def) gives every export's ordinal and
-argument bytes; the public header its declaration; the generic entry points
-and the system binding, the family catalog and the graph function list give
+argument bytes; the public header its declaration; the operation table, the family catalog and the graph function list give
 what each export returns when its index names no system, its library is
 missing, or its driver function is. Nothing of the page is written by hand,
 so it cannot drift from the module: the tests run this with --check.
@@ -59,32 +58,16 @@ def read_word_meanings(root):
 
 
 def read_generic_results(root):
-    """Generic export -> (result for a bad index, result for a missing driver function)."""
-    entry_points = read(root, "src/api/generic_entry_points.cpp")
-    binding = read(root, "src/api/system_binding.cpp")
+    """Generic export -> (result for a bad index, result for a missing driver function),
+    from the operation table."""
+    contract = re.sub(r"\s*\\\n\s*", " ", read(root, "src/api/driver_contract.h"))
+    rows = find_all(r"X\((\w+), \([^)]*\), \([^)]*\), \((\w+), Takes\([^)]*\), (\d+), (\w+), (\w+), ([^,]+), ([^,]+), "
+                    r"(\w+)\)\)", contract, "operations in driver_contract.h")
     bad_index = {}
-    for name, body in re.findall(r"^(?:int|void) ZELBRIDGE_CALL (\w+)\([^)]*\)\n\{(.*?)^\}", entry_points, re.M | re.S):
-        valued = re.search(r'OnSystem\((?:"\w+"|nullptr), Timing::\w+, index, ([^,]+),', body)
-        if valued:
-            bad_index[name] = valued.group(1).strip()
-        elif re.search(r'OnSystem\("\w+", index,', body):
-            bad_index[name] = "(none: void)"
-        elif re.search(r"return (\w+)\(index", body):
-            bad_index[name] = ("alias", re.search(r"return (\w+)\(index", body).group(1))
     missing = {}
-    for name, body in re.findall(r"^(?:std::int32_t|void) SystemBinding::(\w+)\([^)]*\) noexcept\n\{(.*?)^\}",
-                                 binding, re.M | re.S) + re.findall(
-            r"^(?:std::int32_t|void) SystemBinding::(\w+)\([^)]*\) noexcept \{(.*?)\}$", binding, re.M):
-        helper = re.search(r"(Connecting|Unbound|OnConnection)<Operation::\w+>\(([^,)]*)", body)
-        if not helper:
-            continue
-        if helper.group(1) == "Connecting":
-            missing[name] = "-1"
-        else:
-            missing[name] = helper.group(2).strip()
-    # The two that decide without a helper.
-    missing["GetError"] = "FUNCTION_NOT_AVAILABLE"
-    missing["CloseConnection"] = "(none: void)"
+    for name, _kind, _ordinal, _timing, result, invalid, absent, _interaction in rows:
+        bad_index[name] = "(none: void)" if result == "NoResult" else invalid.strip()
+        missing[name] = "(none: void)" if result == "NoResult" else absent.strip()
     return bad_index, missing
 
 
