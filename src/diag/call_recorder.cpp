@@ -42,11 +42,6 @@ CallRecorder::CallRecorder(const char* path)
     }
     file_ = file.release();
     processId_ = platform::ProcessId();
-    recording::RecordLine session;
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    recording::ComposeSessionRecord(session, processId_,
-                                    std::chrono::duration_cast<std::chrono::seconds>(now).count());
-    file_->Append(session.data(), session.size());
     on_ = true;
     if (this == &Instance())
         SetCallWriter(kRecordingWrites, true);
@@ -56,6 +51,26 @@ CallRecorder::~CallRecorder()
 {
     if (this != &Instance())
         Close();
+}
+
+void CallRecorder::Append(const recording::RecordLine& line) noexcept
+{
+    // The session record goes first, with the process's first call: a
+    // process that has the module's code without calling it (a tool linked
+    // with it) leaves no empty session. The other threads wait until it is
+    // written, so that no record of theirs comes before it.
+    try {
+        std::call_once(sessionStarted_, [this] {
+            recording::RecordLine session;
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            recording::ComposeSessionRecord(session, processId_,
+                                            std::chrono::duration_cast<std::chrono::seconds>(now).count());
+            file_->Append(session.data(), session.size());
+        });
+    } catch (...) {
+        // No session record: the call records still say their process.
+    }
+    file_->Append(line.data(), line.size());
 }
 
 void CallRecorder::Close() noexcept

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <type_traits>
 
 namespace zelbridge {
@@ -39,8 +40,8 @@ public:
 
     // `path` is the value of ZELBRIDGE_RECORD: null or "" records nothing; a
     // file that cannot be opened is said once on the debug output, with its
-    // name and the system's reason, and nothing is recorded. A file that
-    // opens gets this process's session record first.
+    // name and the system's reason, and nothing is recorded. The first
+    // record of the process is preceded by its session record.
     explicit CallRecorder(const char* path);
     // The process's recorder keeps its file: see Close().
     ~CallRecorder();
@@ -53,8 +54,8 @@ public:
     double Elapsed() noexcept;
     // A small number per thread, counting from 1 in the order threads first record.
     static std::uint32_t ThreadNumber() noexcept;
-    // Only while on().
-    void Append(const recording::RecordLine& line) noexcept { file_->Append(line.data(), line.size()); }
+    // Only while on(). The process's first record is preceded by its session record.
+    void Append(const recording::RecordLine& line) noexcept;
     // Stops recording and closes the file: when the module is unloaded from
     // a process that runs on. A process that ends keeps the file to its end,
     // for the records of threads still calling.
@@ -66,6 +67,7 @@ private:
     recording::RecordFile* file_ = nullptr;
     std::atomic<std::int64_t> startNs_{0};
     std::uint32_t processId_ = 0;
+    std::once_flag sessionStarted_;
 };
 
 // One call record, appended whole by Finish().
