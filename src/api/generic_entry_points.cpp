@@ -48,7 +48,7 @@ template <Operation op> struct GenericEntry {
 
     template <typename... Words> static Result Untimed(std::int32_t index, Words... words) noexcept
     {
-        SystemBinding* system = SystemTable::Instance().GetSystem(index);
+        SystemBinding* system = SystemTable::SystemAt(index);
         if constexpr (std::is_void_v<Result>) {
             if (system)
                 Forward(*system, words...);
@@ -85,7 +85,7 @@ template <Operation op> struct GenericEntry {
     [[gnu::noinline]] static Result Recorded(std::int32_t index, Words... words) noexcept
     {
         const auto record = [&](const long long* result) noexcept {
-            const bool reaches = Reaches(SystemTable::Instance().GetSystem(index));
+            const bool reaches = Reaches(SystemTable::SystemAt(index));
             RecordDescribed(kDescription.name, SystemOwner(index), kDescription.arguments, reaches, result, words...);
         };
         if constexpr (std::is_void_v<Result>) {

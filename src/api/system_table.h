@@ -35,6 +35,13 @@ public:
             return *table;
         return Make();
     }
+    // The system at `index` in the process's table, without making the
+    // table: before the first definition there is none.
+    static SystemBinding* SystemAt(std::int32_t index) noexcept
+    {
+        const SystemTable* table = made_.load(std::memory_order_acquire);
+        return table ? table->GetSystem(index) : nullptr;
+    }
     // Only when the module is unloaded, after the detach step; nothing may
     // use the table after it.
     static void FreeInstance() noexcept { delete &Instance(); }
