@@ -55,8 +55,9 @@ def server_process(tmp_path_factory):
     assert port, f"the server did not start: {line!r} {open(folder / 'log').read()}"
     yield {"url": f"http://127.0.0.1:{port.group(1)}", "clock": clock, "log": folder / "log"}
     process.terminate()
-    assert process.wait(30) == 0
-    assert "stopped" in (folder / "log").read_text()
+    # Under Wine a terminate ends the process at once, as on Windows.
+    assert process.wait(30) == (-15 if WINDOWS else 0)
+    assert WINDOWS or "stopped" in (folder / "log").read_text()
 
 
 def validate_against_document():

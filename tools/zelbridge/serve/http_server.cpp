@@ -10,6 +10,7 @@
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <csignal>
 
 namespace zelbridge::tool::serve {
 namespace {

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <utility>
 
 namespace zelbridge::tool::serve {
@@ -146,8 +145,9 @@ public:
     {
         if (!value.is_number_integer())
             Refuse(400, "bad_request", name + " must be a whole number");
-        const bool negative = value.is_number_integer() && !value.is_number_unsigned();
-        const std::int64_t number = negative ? value.get<std::int64_t>() : static_cast<std::int64_t>(std::min<std::uint64_t>(value.get<std::uint64_t>(), INT64_MAX));
+        const std::int64_t number = value.is_number_unsigned()
+                                        ? static_cast<std::int64_t>(std::min<std::uint64_t>(value.get<std::uint64_t>(), INT64_MAX))
+                                        : value.get<std::int64_t>();
         if (number < least || number > most)
             Refuse(400, "bad_request", name + " must be from " + std::to_string(least) + " to " + std::to_string(most));
         return static_cast<std::int32_t>(number);
