@@ -511,7 +511,10 @@ public:
     void Command(const std::string& command) const
     {
         const std::int32_t result = Call(Operation::ZelCommandset, {reinterpret_cast<Word>(command.c_str())});
-        Check("ZelCommandset(" + command + ")", Operation::ZelCommandset, result);
+        // A long command is named by its start in the error.
+        constexpr std::size_t kNamed = 80;
+        Check("ZelCommandset(" + command.substr(0, kNamed) + (command.size() > kNamed ? "...)" : ")"),
+              Operation::ZelCommandset, result);
     }
 
     // One operation with the client's arguments: integers and texts as
@@ -827,7 +830,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
                 const std::int32_t index = bridge_.DefineSystem(library.c_str(), prefix.c_str());
                 if (index < 0)
                     throw ApiError{422, "driver_not_loaded",
-                                   "DefineSystem: cannot load the driver library " + library +
+                                   "cannot load the driver library " + library +
                                        "; `zelbridge check --driver " + library + " --prefix " + prefix +
                                        "` on the server looks for it as the loader does and names what is wrong",
                                    {{"call", "DefineSystem"}, {"code", -1}}};
