@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 #include <utility>
 
@@ -388,14 +387,6 @@ public:
     {
         const std::string name = std::string(slot_.family ? slot_.family->prefix : "") + kOperationNames[static_cast<unsigned>(operation)];
         return bridge_.Export(name.c_str());
-    }
-
-    bool Has(Operation operation) const
-    {
-        if (!slot_.family)
-            return true;
-        const auto& names = slot_.family->operations;
-        return std::any_of(names.begin(), names.end(), [&](const char* n) { return std::strcmp(n, kOperationNames[static_cast<unsigned>(operation)]) == 0; });
     }
 
     // The words after the index (systems) or the connection identifier.
