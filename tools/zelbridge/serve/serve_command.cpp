@@ -78,16 +78,15 @@ int RunServe(const Invocation& request, std::ostream& out, std::ostream& err)
     serve::ServiceOptions options;
     options.allowedLibraries = request.allowedLibraries;
     serve::Service service(bridge, options, log);
-    if (!IsLoopback(listener.address))
-        err << "zelbridge serve: WARNING: listening on " << listener.address
-            << ", reachable from other machines, WITHOUT ENCRYPTION: the token and every command cross the network "
-               "in clear. To encrypt, listen on 127.0.0.1 (the default) and let each client forward a port over SSH:\n"
-               "  ssh -N -L 8765:127.0.0.1:"
-            << listener.port << " USER@THIS-MACHINE\n"
-            << "then use http://127.0.0.1:8765 on the client." << std::endl;
     serve::ServeHttp(service, listener, token, log, [&](unsigned short port) {
         out << "zelbridge serve: listening on http://" << (listener.address.find(':') != std::string::npos ? "[" + listener.address + "]" : listener.address)
             << ":" << port << "/ ; token in " << tokenFile << std::endl;
+        if (!IsLoopback(listener.address))
+            err << "zelbridge serve: WARNING: listening on " << listener.address
+                << ", reachable from other machines, WITHOUT ENCRYPTION: the token and every command cross the "
+                   "network in clear. To encrypt, listen on 127.0.0.1 (the default) and let each client forward a "
+                   "port over SSH:\n  ssh -N -L 8765:127.0.0.1:"
+                << port << " USER@THIS-MACHINE\nthen use http://127.0.0.1:8765 on the client." << std::endl;
     });
     service.CloseAll();
     log.Line("stopped");
