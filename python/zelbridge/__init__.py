@@ -8,7 +8,7 @@ is raised: :class:`ZelbridgeError` with the driver's code and text.
 process (a 32-bit one) or on another machine, with the same API.
 """
 from ._bridge import LIBRARY_FILE, LIBRARY_VARIABLE, Bridge, load
-from ._controller import DEFAULT_TIMEOUT, Controller
+from ._controller import DEFAULT_TIMEOUT, Controller, is_query
 from .errors import (FUNCTION_NOT_AVAILABLE, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable, LibraryLoadError,
                      ZelbridgeError)
 from .family import FAMILIES, Family
@@ -20,5 +20,5 @@ __version__ = "1.0.0"
 __all__ = [
     "AnswerTimeout", "Bridge", "Controller", "DEFAULT_TIMEOUT", "DriverNotLoaded", "FAMILIES", "FUNCTION_NOT_AVAILABLE",
     "Family", "FunctionNotAvailable", "LIBRARY_FILE", "LIBRARY_VARIABLE", "LibraryLoadError", "System",
-    "ZelbridgeError", "connect", "load",
+    "ZelbridgeError", "connect", "is_query", "load",
 ]
