@@ -137,9 +137,11 @@ def test_each_connect_reaches_the_driver_or_is_refused_as_not_served(server, con
         assert connected.query("LINK?") == link
 
 
-@pytest.mark.parametrize("case", ["delayed", "long", "threads"])
-def test_answers_that_wait_grow_or_are_shared_by_threads(server, case):
+@pytest.mark.parametrize("case", ["delayed", "late", "long", "threads"])
+def test_answers_that_wait_come_late_grow_or_are_shared_by_threads(server, case, caplog):
     tests = {"delayed": test_answers.test_a_delayed_answer_is_waited_for_and_a_timeout_leaves_it_to_read,
+             "late": lambda answers: test_answers.test_a_late_answer_is_logged_and_never_returned_for_the_next_query(
+                 answers, caplog),
              "long": test_answers.test_an_answer_longer_than_the_first_buffer_is_read_whole,
              "threads": test_answers.test_threads_sharing_a_system_each_get_the_answer_to_their_own_command}
     with system(server).connect_usb(served(os.path.join(TESTS, "answers.json"))) as answers:

@@ -25,7 +25,7 @@ import urllib.parse
 import weakref
 from typing import Any, Callable, Dict, List, Optional, Tuple, Union
 
-from ._controller import DEFAULT_TIMEOUT
+from ._controller import DEFAULT_TIMEOUT, _check_timeout, _shown, logger
 from .errors import FUNCTION_NOT_AVAILABLE, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable, ZelbridgeError
 from .family import FAMILIES
 
@@ -266,7 +266,13 @@ def _failure(status: int, reply: Any) -> Exception:
 
 
 def _command_text(text: Text) -> str:
-    return text.decode("utf-8") if isinstance(text, (bytes, bytearray)) else text
+    if isinstance(text, (bytes, bytearray)):
+        text = bytes(text).decode("utf-8")
+    elif not isinstance(text, str):
+        raise TypeError(f"a command is a str (or bytes), not {type(text).__name__}")
+    if "\0" in text:
+        raise ValueError(f"the command {_shown(text.encode())!r} holds a zero character, which would end it there")
+    return text
 
 
 class _Controller:
@@ -276,6 +282,7 @@ class _Controller:
         self.server = server
         self._lock = threading.Lock()
         self._connected = False
+        self._error_check = True
         # The path of the system or connection, under the session.
         self._path: Optional[str] = None
 
@@ -311,25 +318,41 @@ class _Controller:
             self._on("command", {"command": _command_text(text)})
 
     def read(self, timeout: Optional[float] = DEFAULT_TIMEOUT) -> str:
-        """Waits up to `timeout` seconds (None: for ever) for the next answer."""
+        """Waits up to `timeout` seconds (None: for ever) for the next answer:
+        the answer of a command sent with command(), or the late answer of a
+        query that timed out."""
+        _check_timeout(timeout)
         with self._lock:
-            return self._wait("answer", {}, timeout)
+            return self._wait("answer", {}, timeout, "read")
 
     def query(self, text: Text, timeout: Optional[float] = DEFAULT_TIMEOUT) -> str:
-        """Sends a command and returns its answer, in one request."""
+        """Sends a command and returns its answer, in one request. An answer
+        still pending from a query that timed out is taken first and logged
+        as a late answer (logger "zelbridge")."""
+        _check_timeout(timeout)
+        command = _command_text(text)
         with self._lock:
-            return self._wait("query", {"command": _command_text(text)}, timeout)
+            return self._wait("query", {"command": command}, timeout, f"query({_shown(command.encode()).decode()!r})")
 
-    def _wait(self, what: str, body: Dict[str, Any], timeout: Optional[float]) -> str:
+    def _wait(self, what: str, body: Dict[str, Any], timeout: Optional[float], call: str) -> str:
         while True:
-            milliseconds = _LONGEST_WAIT_MS if timeout is None else min(_LONGEST_WAIT_MS, max(0, round(timeout * 1000)))
+            milliseconds = _LONGEST_WAIT_MS if timeout is None else min(_LONGEST_WAIT_MS, round(timeout * 1000))
             try:
-                return self._on(what, dict(body, timeout_ms=milliseconds), milliseconds / 1000)["answer"]
+                reply = self._on(what, dict(body, timeout_ms=milliseconds), milliseconds / 1000)
             except AnswerTimeout:
                 if timeout is not None:
-                    raise AnswerTimeout("read", None, f"no answer within {timeout} s") from None
+                    raise AnswerTimeout(call, None, f"no answer within {timeout} s; an answer that comes later is set "
+                                                    f"aside by the next query, logged as a late answer (logger "
+                                                    f"\"zelbridge\"), or taken by read()") from None
                 # For ever: the command went; from now on only its answer is awaited.
                 what, body = "answer", {}
+                continue
+            for late in reply.get("late_answers", ()):
+                if late["answer"] is None:
+                    logger.warning("no answer to %r came; the next answer is taken for the next query's", late["query"])
+                else:
+                    logger.warning("late answer to %r: %r", late["query"], late["answer"])
+            return reply["answer"]
 
     def error(self) -> int:
         """Takes the controller's pending error code: 0 when there is none."""
@@ -345,9 +368,11 @@ class _Controller:
         raise NotImplementedError
 
     def set_error_check(self, enabled: bool) -> None:
-        """Whether the driver checks for an error after each command."""
+        """Whether the driver checks for an error after each command; off,
+        the server never asks GetError for this connection."""
         with self._lock:
             self._call("SetErrorCheck", 1 if enabled else 0, check=True)
+            self._error_check = bool(enabled)
 
     @property
     def connected(self) -> bool:
@@ -355,10 +380,13 @@ class _Controller:
         with self._lock:
             if self._path is None:
                 return False
-            result = self._call("IsConnected")["result"]
-            if self._call("GetError")["result"] == FUNCTION_NOT_AVAILABLE:
-                self._call("IsConnected", check=True)
-            return result == 1
+            if self._call("IsConnected")["result"] == 1:
+                return True
+            # 0 for a missing function too, which only GetError tells apart.
+            if self._error_check and self._call("GetError")["result"] == FUNCTION_NOT_AVAILABLE:
+                raise FunctionNotAvailable("IsConnected", FUNCTION_NOT_AVAILABLE,
+                                           f"function not available: the driver lacks {self.prefix}IsConnected")
+            return False
 
     def close(self) -> None:
         """Closes the connection; closing a closed one does nothing."""
@@ -369,7 +397,6 @@ class _Controller:
         if self._connected:
             self._connected = False
             self._call("CloseConnection")
-            self._call("GetError")
 
     def __enter__(self) -> Any:
         return self
@@ -406,14 +433,17 @@ class System(_Controller):
 
     def _connect(self, operation: str, *arguments: Any) -> "System":
         self._close_connection()
+        self._error_check = True
         self._call(operation, *arguments, check=True)
         self._connected = True
         return self
 
     def _error_text(self, code: int) -> str:
-        text = self._call("TranslateError", code, _ERROR_TEXT_SIZE)["outputs"][0]
-        self._call("GetError")
-        return text
+        reply = self._call("TranslateError", code, _ERROR_TEXT_SIZE)
+        # A driver without TranslateError leaves FUNCTION_NOT_AVAILABLE pending.
+        if reply["result"] == 0 and not reply["outputs"][0] and self._error_check:
+            self._call("GetError")
+        return reply["outputs"][0]
 
     def __repr__(self) -> str:
         return f"<zelbridge.remote.System {self.index}: {self.library!r}, prefix {self.prefix!r} on {self.server.url}>"
@@ -463,6 +493,7 @@ class Family(_Controller):
         self._id = -1
         reply = self.server._request("POST", f"{self.server._base}/families/{self.name}/{operation}",
                                      {"arguments": list(arguments), "check": True})
+        self._error_check = True
         self._id = reply["result"]
         self._path = f"/families/{self.name}/connections/{self._id}"
         self._connected = True

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <utility>
 
@@ -364,6 +365,10 @@ struct Service::Slot {
     std::string prefix;
     // The session that owns a system; empty once it is free for reuse.
     std::string owner;
+    // Whether GetError is asked after a failure: SetErrorCheck's last word.
+    bool errorCheck = true;
+    // Queries that timed out, whose answers may still come.
+    std::deque<std::string> late;
 };
 
 struct Service::Session {
@@ -406,24 +411,22 @@ public:
         return Call(operation, std::move(words), slot_.handle);
     }
 
-    // Raises what the call left pending, or its own negative result.
+    // GetError, asked only once a result reports a failure, and never with
+    // error checking off, as the Python package asks it.
+    std::int32_t PendingError(std::int32_t handle) const
+    {
+        return slot_.errorCheck ? Call(Operation::GetError, {}, handle) : 0;
+    }
+
+    // Raises the failure a result reports (a negative one for a connect,
+    // any but 0 for the rest), with the code GetError gives for it.
     void Check(const std::string& call, Operation operation, std::int32_t result, std::int32_t handle) const
     {
-        std::int32_t code = Call(Operation::GetError, {}, handle);
-        if (code == 0 && result < 0)
-            code = result;
-        if (code == 0)
+        const bool failed = Describe(operation).kind == OperationKind::Connect ? result < 0 : result != 0;
+        if (!failed)
             return;
-        ApiError error{422, "driver_error", "", {{"call", call}, {"code", code}}};
-        if (code == FUNCTION_NOT_AVAILABLE) {
-            error.kind = "function_not_available";
-            error.details["text"] = FunctionMissing(operation);
-        } else {
-            error.details["text"] = Translate(code);
-        }
-        error.message = call + ": error " + std::to_string(code) +
-                        (error.details["text"].get<std::string>().empty() ? "" : ": " + error.details["text"].get<std::string>());
-        throw error;
+        const std::int32_t pending = PendingError(handle);
+        Fail(call, operation, pending != 0 ? pending : result);
     }
 
     void Check(const std::string& call, Operation operation, std::int32_t result) const
@@ -431,14 +434,30 @@ public:
         Check(call, operation, result, slot_.handle);
     }
 
+    [[noreturn]] void Fail(const std::string& call, Operation operation, std::int32_t code) const
+    {
+        ApiError error{422, "driver_error", "", {{"call", call}, {"code", code}}};
+        if (code == FUNCTION_NOT_AVAILABLE) {
+            error.kind = "function_not_available";
+            error.details["text"] = FunctionMissing(operation);
+        } else {
+            error.details["text"] = Translate(code);
+        }
+        const std::string text = error.details["text"].get<std::string>();
+        error.message = call + ": error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
+        throw error;
+    }
+
     std::string Translate(std::int32_t code) const
     {
         std::vector<char> text(4096, '\0');
-        Call(Operation::TranslateError, {code, reinterpret_cast<Word>(text.data()), static_cast<Word>(text.size())});
-        // A driver without TranslateError leaves FUNCTION_NOT_AVAILABLE
-        // pending, which must not be blamed on the next call.
-        Call(Operation::GetError, {});
+        const std::int32_t result =
+            Call(Operation::TranslateError, {code, reinterpret_cast<Word>(text.data()), static_cast<Word>(text.size())});
         text.back() = '\0';
+        // A driver without TranslateError returns 0 with the text empty and
+        // leaves FUNCTION_NOT_AVAILABLE pending, not to be blamed on the next call.
+        if (result == 0 && text[0] == '\0')
+            PendingError(slot_.handle);
         return text.data();
     }
 
@@ -460,28 +479,17 @@ public:
                "` lists what it exports";
     }
 
-    // Waits up to `timeoutMs` for the next answer.
-    std::string Answer(std::int32_t timeoutMs) const
+    // Whether an answer is ready; its size is left in `size`.
+    bool AnswerReady(std::int32_t& size) const
     {
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        Clock::duration pause = kFirstPause;
-        std::int32_t size = 0;
-        for (;;) {
-            size = 0;
-            const std::int32_t result = Call(Operation::ZelGetAnswerSize, {reinterpret_cast<Word>(&size)});
-            if (size > 0 && result == 0)
-                break;
-            // Nothing yet: only the pending error tells waiting from failing.
-            Check("ZelGetAnswerSize", Operation::ZelGetAnswerSize, result);
-            if (size > 0)
-                break;
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline)
-                throw ApiError{422, "answer_timeout", "no answer within " + std::to_string(timeoutMs) + " ms",
-                               {{"call", "read"}}};
-            std::this_thread::sleep_for(std::min(pause, deadline - now));
-            pause = std::min<Clock::duration>(pause * 2, kLongestPause);
-        }
+        size = 0;
+        const std::int32_t result = Call(Operation::ZelGetAnswerSize, {reinterpret_cast<Word>(&size)});
+        Check("ZelGetAnswerSize", Operation::ZelGetAnswerSize, result);
+        return size > 0;
+    }
+
+    std::string TakeAnswer(std::int32_t size) const
+    {
         if (size > kLargestAnswer)
             throw ApiError{422, "driver_error",
                            "the driver announces an answer of " + std::to_string(size) + " bytes, more than the server takes",
@@ -493,19 +501,62 @@ public:
             Call(Operation::ZelGetAnswer, {reinterpret_cast<Word>(buffer.data()), static_cast<Word>(buffer.size())});
         Check("ZelGetAnswer", Operation::ZelGetAnswer, result);
         buffer.back() = '\0';
+        // A missing ZelGetAnswer returns 0 and leaves the buffer as it was.
+        if (size > 1 && buffer[0] == '\0')
+            if (const std::int32_t code = PendingError(slot_.handle))
+                Fail("ZelGetAnswer", Operation::ZelGetAnswer, code);
         std::string answer = buffer.data();
         while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
             answer.pop_back();
         return answer;
     }
 
+    // Waits up to `timeoutMs` for the next answer.
+    std::string Answer(std::int32_t timeoutMs, const std::string& call) const
+    {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        Clock::duration pause = kFirstPause;
+        std::int32_t size = 0;
+        while (!AnswerReady(size)) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) {
+                // A missing ZelGetAnswerSize, too, reports no answer.
+                if (const std::int32_t code = PendingError(slot_.handle))
+                    Fail("ZelGetAnswerSize", Operation::ZelGetAnswerSize, code);
+                throw ApiError{422, "answer_timeout", "no answer within " + std::to_string(timeoutMs) + " ms",
+                               {{"call", call}}};
+            }
+            std::this_thread::sleep_for(std::min(pause, deadline - now));
+            pause = std::min<Clock::duration>(pause * 2, kLongestPause);
+        }
+        return TakeAnswer(size);
+    }
+
+    // The answers that came for queries given up on, oldest first; those
+    // queries are forgotten: a later answer cannot be told from the next
+    // query's.
+    json SetAsideLateAnswers() const
+    {
+        json late = json::array();
+        for (; !slot_.late.empty(); slot_.late.pop_front()) {
+            std::int32_t size = 0;
+            const bool ready = AnswerReady(size);
+            late.push_back({{"query", slot_.late.front()}, {"answer", ready ? json(TakeAnswer(size)) : json(nullptr)}});
+        }
+        return late;
+    }
+
     void Command(const std::string& command) const
     {
         const std::int32_t result = Call(Operation::ZelCommandset, {reinterpret_cast<Word>(command.c_str())});
-        // A long command is named by its start in the error.
+        Check(Named("ZelCommandset", command), Operation::ZelCommandset, result);
+    }
+
+    // A long command is named by its start.
+    static std::string Named(const char* call, const std::string& command)
+    {
         constexpr std::size_t kNamed = 80;
-        Check("ZelCommandset(" + command.substr(0, kNamed) + (command.size() > kNamed ? "...)" : ")"),
-              Operation::ZelCommandset, result);
+        return std::string(call) + "(" + command.substr(0, kNamed) + (command.size() > kNamed ? "...)" : ")");
     }
 
     // One operation with the client's arguments: integers and texts as
@@ -564,11 +615,16 @@ public:
                 outputs.push_back(integersOut[integer++]);
             }
         }
+        const bool connect = description.kind == OperationKind::Connect;
+        // A new connection checks errors, whatever the last one did.
+        if (connect)
+            slot_.errorCheck = true;
         if (check) {
             // A failed family connect has no identifier yet: its error is the driver's -1.
-            const bool connect = description.kind == OperationKind::Connect;
             Check(description.name, operation, result, slot_.family && connect ? (result >= 0 ? result : -1) : handle);
         }
+        if (operation == Operation::SetErrorCheck && result == 0)
+            slot_.errorCheck = words.back() != 0;
         return {{"result", description.result == EntryResult::NoResult ? json(nullptr) : json(result)}, {"outputs", outputs}};
     }
 
@@ -780,12 +836,29 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
             on.Command(fields.Text("command"));
             return Reply(200, json::object());
         }
-        if (what == "answer" || what == "query") {
+        if (what == "answer") {
+            const Fields fields(request, {"timeout_ms"});
+            const std::string answer = on.Answer(fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs), "read");
+            if (!slot.late.empty())
+                slot.late.pop_front();
+            return Reply(200, {{"answer", answer}});
+        }
+        if (what == "query") {
             const Fields fields(request, {"command", "timeout_ms"});
             const std::int32_t timeout = fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs);
-            if (what == "query")
-                on.Command(fields.Text("command"));
-            return Reply(200, {{"answer", on.Answer(timeout)}});
+            const std::string command = fields.Text("command");
+            json reply = {{"late_answers", on.SetAsideLateAnswers()}};
+            on.Command(command);
+            try {
+                reply["answer"] = on.Answer(timeout, Calls::Named("query", command));
+            } catch (const ApiError& error) {
+                if (error.kind == "answer_timeout")
+                    slot.late.push_back(command);
+                throw;
+            }
+            if (reply["late_answers"].empty())
+                reply.erase("late_answers");
+            return Reply(200, reply);
         }
         const Operation operation = ServedOperation(what, family);
         if (family && Describe(operation).kind != OperationKind::OnConnection)
