@@ -58,6 +58,9 @@ public:
 
     void Read(std::size_t line, const json& record)
     {
+        // A process's session record starts its calls; they are read as before.
+        if (record.is_object() && record.contains("format") && !record.contains("entry"))
+            return;
         if (!record.is_object() || !record.contains("entry") || !record["entry"].is_string())
             throw std::invalid_argument("a record is an object with an \"entry\"");
         const std::string entry = record["entry"].get<std::string>();
@@ -136,7 +139,7 @@ bool IsRecording(std::string_view text) noexcept
         // exception costs more, and some hosts' runtimes cannot throw at all.
         const std::string_view first = text.substr(0, text.find('\n'));
         const json record = json::parse(first, nullptr, false);
-        return !record.is_discarded() && record.is_object() && record.contains("entry");
+        return !record.is_discarded() && record.is_object() && (record.contains("entry") || record.contains("format"));
     } catch (...) {
         return false;
     }

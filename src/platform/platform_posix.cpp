@@ -5,6 +5,9 @@
 #include "platform/platform_native.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +35,13 @@ bool RetriesWithOwnFolder(const char*) noexcept
 
 ModuleHandle OpenModule(const char* fileName) noexcept
 {
+    // dlopen takes no name, or an empty one, for the program itself;
+    // LoadLibraryA loads nothing for them, and neither does the module.
+    if (!fileName || *fileName == '\0') {
+        SetLastError(ENOENT);
+        std::snprintf(lastLoadFailure, sizeof lastLoadFailure, "no library name");
+        return nullptr;
+    }
     errno = 0;
     ModuleHandle module = ::dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
     if (!module) {
@@ -92,7 +102,66 @@ const char* Setting(const char* name) noexcept
     return ::secure_getenv(name);
 }
 
+FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept
+{
+    const int file = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (file < 0 && capacity > 0)
+        std::snprintf(reason, capacity, "%s", std::strerror(errno));
+    return file < 0 ? kNoFile : file;
+}
+
+bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+{
+    // One write for the whole record; a signal that cuts it short leaves the
+    // rest to a second write rather than losing it.
+    while (length > 0) {
+        const ssize_t written = ::write(static_cast<int>(file), data, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void CloseFile(FileHandle file) noexcept
+{
+    if (file != kNoFile)
+        ::close(static_cast<int>(file));
+}
+
+std::uint32_t ProcessId() noexcept
+{
+    return static_cast<std::uint32_t>(::getpid());
+}
+
 namespace native {
+
+bool CreateThreadSlot(std::uintptr_t& slot, void (*threadEnd)(void*)) noexcept
+{
+    pthread_key_t key{};
+    if (::pthread_key_create(&key, threadEnd) != 0)
+        return false;
+    slot = key;
+    return true;
+}
+
+void DeleteThreadSlot(std::uintptr_t slot) noexcept
+{
+    ::pthread_key_delete(static_cast<pthread_key_t>(slot));
+}
+
+void* ThreadSlotValue(std::uintptr_t slot) noexcept
+{
+    return ::pthread_getspecific(static_cast<pthread_key_t>(slot));
+}
+
+bool SetThreadSlotValue(std::uintptr_t slot, void* value) noexcept
+{
+    return ::pthread_setspecific(static_cast<pthread_key_t>(slot), value) == 0;
+}
 
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {

@@ -12,6 +12,11 @@ namespace zelbridge::tool::os {
 
 bool StandardInputIsTerminal() noexcept;
 
+// The version a library file carries, "1.2.3": its version resource on
+// Windows, the version its file name ends in (libZelbridge.so.1.2.3, where
+// the soname's link leads) elsewhere. None when it carries none.
+std::optional<std::string> LibraryVersion(const std::string& path);
+
 // The registry view the module reads (that of a process of its width), and
 // the other one, which a 64-bit Windows keeps apart.
 enum class View { kModule, kOther };
