@@ -58,7 +58,7 @@ def test_the_package_asks_get_error_only_for_a_failure_and_never_with_error_chec
     environment = dict(os.environ, ZELBRIDGE_RECORD=str(recording), PYTHONPATH=package)
     subprocess.run([sys.executable, "-c", script, simulator, answers_file], env=environment, check=True)
     calls = [json.loads(line) for line in recording.read_text().splitlines()]
-    errors = [(index, call["result"]) for index, call in enumerate(calls) if call["entry"] == "GetError"]
+    errors = [(index, call["result"]) for index, call in enumerate(calls) if call.get("entry") == "GetError"]
     first_fly = next(index for index, call in enumerate(calls) if call.get("args") == ["FLY"])
     # Once, for the command that failed with error checking on.
     assert errors == [(first_fly + 1, -301)], errors
