@@ -1,7 +1,7 @@
 // The recording reader and a replaying connection in process: what a
 // recording holds per connection, answers as late as recorded when asked,
 // a command past the end, and records the reader refuses by number.
-#include "recording.h"
+#include "recording/recording_reader.h"
 #include "session.h"
 #include "simulator_errors.h"
 
@@ -11,6 +11,9 @@
 
 namespace simulator {
 namespace {
+
+using zelbridge::recording::IsRecording;
+using zelbridge::recording::ParseRecording;
 
 // Two family connections made in turn; the first answers 40 ms late and
 // raises error 7 once with error checking off.
@@ -70,7 +73,7 @@ TEST(SimulatorRecording, ARecordTheReaderCannotUseIsNamedByItsNumber)
         {"{\"entry\":\"Connect\",\"system\":1,\"result\":1}\n\n{\"entry\":\"ZelCommandset\",\"system\":1,\"args\":[2]}",
          "record 3: a command is recorded as text"},
         {"[1]", "record 1: a record is an object"},
-        {"{\"entry\":\"GetError\",\"system\":1.5}", "record 1: a whole number"},
+        {"{\"entry\":\"GetError\",\"system\":1.5}", "record 1: \"system\" must be a whole number"},
     };
     for (const auto& bad : cases) {
         const LoadedRecording loaded = ParseRecording(bad.text, "bad.jsonl");

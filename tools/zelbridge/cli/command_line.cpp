@@ -123,7 +123,7 @@ constexpr Option kOptions[] = {
     {"--driver", "FILE", kTakingADriver, &Invocation::driver},
     {"--prefix", "PREFIX", kTakingADriver, &Invocation::prefix},
     {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
-    {"--timeout", "MS", kConnecting, &Invocation::timeout},
+    {"--timeout", "MS", kConnecting | In(Subcommand::kReplay), &Invocation::timeout},
     {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
 };
 
@@ -171,7 +171,6 @@ void Validate(Invocation& invocation)
     } else if (subcommand == Subcommand::kReplay) {
         if (invocation.commands.size() != 1)
             throw UsageError("replay takes one recording FILE");
-        return;
     } else if (subcommand == Subcommand::kConfig) {
         if (invocation.installPath && invocation.unset)
             throw UsageError("config takes either --install-path DIR or --unset, not both");
@@ -187,7 +186,7 @@ void Validate(Invocation& invocation)
     }
     if (subcommand == Subcommand::kSend)
         Require(!invocation.commands.empty(), "the COMMAND to send");
-    else if (!invocation.commands.empty())
+    else if (!invocation.commands.empty() && subcommand != Subcommand::kReplay)
         throw UsageError(std::string(SubcommandName(subcommand)) + " takes no argument '" + invocation.commands.front() +
                          "'" + (subcommand == Subcommand::kShell ? ": commands come from standard input" : ""));
 }

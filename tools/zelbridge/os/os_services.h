@@ -1,5 +1,5 @@
 // What the tool itself asks of the operating system, beyond the module's own
-// platform layer: whether input comes from a terminal, and the install-path
+// platform layer: whether input comes from a terminal, where the program is, and the install-path
 // setting in each registry view, read, written and removed.
 #pragma once
 
@@ -10,6 +10,9 @@
 namespace zelbridge::tool::os {
 
 bool StandardInputIsTerminal() noexcept;
+
+// The full file name of the running program; empty when the system does not say.
+std::string ProgramPath();
 
 // The registry view the module reads (that of a process of its width), and
 // the other one, which a 64-bit Windows keeps apart.

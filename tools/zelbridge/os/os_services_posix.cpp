@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <unistd.h>
 
 namespace zelbridge::tool::os {
@@ -14,6 +15,13 @@ const std::uint32_t kAccessDenied = EACCES;
 bool StandardInputIsTerminal() noexcept
 {
     return ::isatty(STDIN_FILENO) == 1;
+}
+
+std::string ProgramPath()
+{
+    // dladdr would give the program's name as it was invoked, not its path.
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }
 
 std::optional<SettingPlace> PlaceOf(View view)
