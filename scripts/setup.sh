@@ -8,6 +8,12 @@
 #                   executes them, as on machines whose kernel cannot (to
 #                   reproduce such a machine); undone by a restart, or by
 #                   writing -1 to /proc/sys/fs/binfmt_misc/qemu-i386.
+#
+# A Debian mirror caught mid-synchronisation fails an index or two for some
+# minutes: a failed `apt-get update` is tried again ZELBRIDGE_APT_TRIES times
+# in all (4), waiting ZELBRIDGE_APT_WAIT seconds (15) and twice as long after
+# each try. The install then goes on with the indexes apt has; when it cannot,
+# the index that failed is named.
 set -euo pipefail
 
 emulate=false
@@ -28,6 +34,7 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
     python3 python3-pytest python3-setuptools python3-venv python3-pip
+    mkdocs python3-jsonschema
 )
 wine32=/usr/lib/wine/wine
 binfmt=/proc/sys/fs/binfmt_misc
@@ -47,9 +54,52 @@ need_root() {
 # apt-get with its output kept in a log; a failure shows the log's last line.
 apt_log=$(mktemp)
 trap 'rm -f "$apt_log"' EXIT
+run_apt_get() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -q -y -o Dpkg::Use-Pty=0 "$@" </dev/null >"$apt_log" 2>&1
+}
+
+# The indexes the last `apt-get update` could not download, one a line, each
+# with apt's reason ("File has unexpected size ... Mirror sync in progress?").
+failed_indexes() {
+    sed -n 's/^[EW]: Failed to fetch \(.*\)$/\1/p' "$apt_log" | sed 's/  */ /g'
+}
+
+# Indexes still failing after the last try of `apt-get update`, for the
+# message of an install that cannot proceed without them.
+stale_indexes=""
+
 apt_get() {
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -q -y -o Dpkg::Use-Pty=0 "$@" </dev/null >"$apt_log" 2>&1 ||
-        fail "apt-get $1 failed: $(grep -v '^\s*$' "$apt_log" | tail -n 1)"
+    if [ "$1" = update ]; then
+        apt_update
+        return
+    fi
+    run_apt_get "$@" && return
+    local failure
+    failure=$(grep -v '^\s*$' "$apt_log" | tail -n 1)
+    [ -z "$stale_indexes" ] || fail "apt-get $1 failed: $failure
+setup: apt-get update could not download:
+$(sed 's/^/  /' <<<"$stale_indexes")
+setup: the mirror may be in the middle of a synchronisation; a later run may succeed"
+    fail "apt-get $1 failed: $failure"
+}
+
+apt_update() {
+    local tries=${ZELBRIDGE_APT_TRIES:-4} wait=${ZELBRIDGE_APT_WAIT:-15} try
+    for ((try = 1; ; try++)); do
+        run_apt_get update && { stale_indexes=""; return; }
+        local failed
+        failed=$(failed_indexes)
+        [ -n "$failed" ] || fail "apt-get update failed: $(grep -v '^\s*$' "$apt_log" | tail -n 1)"
+        if [ "$try" -ge "$tries" ]; then
+            stale_indexes=$failed
+            echo "setup: apt-get update failed $tries times; going on with the indexes apt has. Still failing:" >&2
+            sed 's/^/  /' <<<"$failed" >&2
+            return
+        fi
+        echo "setup: apt-get update failed (try $try of $tries), trying again in $wait s: $(head -n 1 <<<"$failed")" >&2
+        sleep "$wait"
+        wait=$((wait * 2))
+    done
 }
 
 missing_packages() {
