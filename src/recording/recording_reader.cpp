@@ -205,9 +205,9 @@ public:
 private:
     void StartSession(std::size_t line, const json& record)
     {
-        const std::string format = Text(record[kFormatField], kFormatField);
-        if (format != kFormatName)
-            throw BadRecord("the file is a \"" + format + "\", not a " + kFormatName);
+        // The name is not repeated: a message is one line of the reader's own words.
+        if (Text(record[kFormatField], kFormatField) != kFormatName)
+            throw BadRecord("the session record names another format than \"" + std::string(kFormatName) + "\"");
         if (!record.contains(kVersionField))
             throw BadRecord("the session record has no " + Quoted(kVersionField));
         const std::int64_t version = WholeNumber(record[kVersionField], kVersionField);
