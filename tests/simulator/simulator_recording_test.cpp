@@ -63,6 +63,27 @@ TEST(SimulatorRecording, ConnectionsReplayTheirOwnCommandsWithRecordedAnswersErr
     EXPECT_TRUE(IsRecording(kRecording));
 }
 
+// A help text read line by line: more answers to one command than a
+// description's connection may owe, all of which the controller gave.
+TEST(SimulatorRecording, ACommandReplaysEveryAnswerItWasRecordedWith)
+{
+    std::string text = "{\"entry\":\"ConnectUSB\",\"system\":0,\"result\":0}\n"
+                       "{\"entry\":\"ZelCommandset\",\"system\":0,\"args\":[\"HLP?\"],\"result\":0}\n";
+    const std::size_t lines = Session::kMostPendingAnswers + 1;
+    for (std::size_t i = 0; i < lines; ++i)
+        text += "{\"entry\":\"ZelGetAnswer\",\"system\":0,\"result\":0,\"answer\":\"line\"}\n";
+    const LoadedRecording loaded = ParseRecording(text, "help.jsonl");
+    ASSERT_TRUE(loaded.recording) << loaded.reason;
+    Session session(std::make_shared<Description>(), loaded.recording->connections.at(0), false);
+    EXPECT_EQ(session.Execute("HLP?", {}), kNoError);
+    std::size_t answers = 0;
+    bool waiting = false;
+    for (; session.ReadyAnswer({}, waiting); session.DropAnswer())
+        ++answers;
+    EXPECT_EQ(answers, lines);
+    EXPECT_EQ(session.TakeError(), kNoError);
+}
+
 TEST(SimulatorRecording, ARecordTheReaderCannotUseIsNamedByItsNumber)
 {
     const struct {
