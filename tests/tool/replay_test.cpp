@@ -1,6 +1,7 @@
 // A recording as a support engineer gets it from a customer, replayed with
 // zelbridge replay and through the simulator: what the user reads and the
 // exit status, for recordings whole, cut, mixed, edited, broken and missing.
+#include "replay/replay_judgement.h"
 #include "test_environment.h"
 #include "tool_runner.h"
 
@@ -143,6 +144,41 @@ TEST(Replay, SaysWhatARecordingHoldsAndWhatDifferedWithTheExitStatus)
         EXPECT_EQ(run.err.find("json.exception"), std::string::npos) << run.err;
     }
     std::remove(file.c_str());
+}
+
+// Differences the simulator never makes on its own, as an edited recording
+// or a faulty driver would show them.
+TEST(Replay, NamesEachFieldThatDiffersAsRecordedAndAsReplayed)
+{
+    recording::RecordedCommand move;
+    move.record = 11;
+    move.text = "MOVE X 80";
+    move.error = 7;
+    recording::RecordedCommand query;
+    query.record = 3;
+    query.text = "*IDN?";
+    query.answers = {{4, kIdentity}, {5, "2"}};
+    const tool::ErrorTexts texts = [](std::int32_t code) { return code == 7 ? "Position out of limits" : ""; };
+    const struct {
+        const recording::RecordedCommand& recorded;
+        tool::Replayed replayed;
+        std::string difference;
+    } rows[] = {
+        {move, {0, 7, {}, ""}, ""},
+        {move, {0, 0, {}, ""}, "record 11 MOVE X 80: recorded error 7 \"Position out of limits\", replayed error 0"},
+        {move, {-314, -314, {}, ""},
+         "record 11 MOVE X 80: recorded result 0, replayed result -314; recorded error 7 \"Position out of limits\", "
+         "replayed error -314"},
+        {query, {0, 0, {kIdentity}, ""},
+         "record 3 *IDN?: recorded answer 2 \"2\", replayed no answer within 50 ms"},
+        {query, {0, 0, {kIdentity, "3", "4"}, ""},
+         "record 3 *IDN?: recorded answer 2 \"2\", replayed \"3\"; recorded no answer 3, replayed \"4\""},
+        {query, {0, 0, {}, "error -5: read failed"},
+         "record 3 *IDN?: recorded answer 1 \"" + kIdentity + "\", replayed error -5: read failed; recorded answer 2 "
+         "\"2\", replayed error -5: read failed"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(tool::Differences(row.recorded, row.replayed, 50, texts, texts), row.difference);
 }
 
 } // namespace

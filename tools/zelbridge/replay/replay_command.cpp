@@ -7,8 +7,8 @@
 #include "cli/tool_errors.h"
 #include "os/os_services.h"
 #include "recording/recording_reader.h"
+#include "replay/replay_judgement.h"
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -47,34 +47,22 @@ std::string SimulatorBesideTheTool()
     throw Failure("the simulator " ZELBRIDGE_SIMULATOR_FILE " is not beside the tool: looked for " + looked);
 }
 
-// An answer as the listing shows it: whole while a person reads it at a glance.
-std::string Shown(const std::string& text)
-{
-    constexpr std::size_t kShownLength = 60;
-    if (text.size() <= kShownLength)
-        return "\"" + text + "\"";
-    return "\"" + text.substr(0, kShownLength) + "...\" (" + std::to_string(text.size()) + " characters)";
-}
-
-// What a command got on the replay.
-struct Replayed {
-    std::int32_t result = 0;
-    std::int32_t error = 0;
-    std::vector<std::string> answers;
-    // Why an answer could not be read, when it could not.
-    std::string answerFailure;
-};
-
-class Judge {
+// Replays one connection's commands as the application sent them.
+class Replayer {
 public:
-    Judge(const Recording& recording, BridgeSession& session, std::int32_t timeoutMs)
-        : recording_(recording), session_(session), timeout_(timeoutMs)
+    Replayer(const Recording& recording, BridgeSession& session, std::int32_t timeoutMs)
+        : session_(session), timeout_(timeoutMs),
+          recordedTexts_([&recording](std::int32_t code) {
+              const auto found = recording.errors.find(code);
+              return found == recording.errors.end() ? std::string() : found->second;
+          }),
+          replayedTexts_([&session](std::int32_t code) { return session.ErrorText(code); })
     {
     }
 
     // Sends the command as recorded, then collects the error before the
     // answers, whose reads would otherwise collect it; waits for each
-    // recorded answer up to the timeout.
+    // recorded answer up to the timeout, and takes any more that are ready.
     Replayed Replay(const RecordedCommand& command)
     {
         Replayed replayed;
@@ -82,10 +70,9 @@ public:
         replayed.error = session_.TakeError();
         using Clock = std::chrono::steady_clock;
         for (std::size_t i = 0;; ++i) {
-            const bool owed = i < command.answers.size();
             const Clock::time_point deadline = Clock::now() + timeout_;
             BridgeSession::Reply reply = session_.TakeAnswer();
-            while (owed && !reply.failed && !reply.answer && Clock::now() < deadline) {
+            while (i < command.answers.size() && !reply.failed && !reply.answer && Clock::now() < deadline) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 reply = session_.TakeAnswer();
             }
@@ -97,65 +84,18 @@ public:
         }
     }
 
-    // The listing's line for a command: what it got.
-    std::string Outcome(const Replayed& replayed)
+    std::string Outcome(const Replayed& replayed) const { return tool::Outcome(replayed, replayedTexts_); }
+    std::string Differences(const RecordedCommand& command, const Replayed& replayed) const
     {
-        std::string outcome;
-        if (replayed.result != 0 && replayed.result != replayed.error)
-            outcome = "result " + std::to_string(replayed.result) + (replayed.error ? ", " : "");
-        outcome += replayed.error ? Error(replayed.error, ReplayedText(replayed.error)) : outcome.empty() ? "ok" : "";
-        for (const std::string& answer : replayed.answers)
-            outcome += " " + Shown(answer);
-        return outcome;
-    }
-
-    // Each field that differs from the recording, as recorded and as replayed; empty when none does.
-    std::string Differences(const RecordedCommand& recorded, const Replayed& replayed)
-    {
-        std::vector<std::string> fields;
-        if (recorded.result != replayed.result)
-            fields.push_back("recorded result " + std::to_string(recorded.result) + ", replayed result " +
-                             std::to_string(replayed.result));
-        if (recorded.error != replayed.error)
-            fields.push_back("recorded " + Error(recorded.error, RecordedText(recorded.error)) + ", replayed " +
-                             Error(replayed.error, ReplayedText(replayed.error)));
-        const std::size_t answers = std::max(recorded.answers.size(), replayed.answers.size());
-        for (std::size_t i = 0; i < answers; ++i) {
-            const std::string which = recorded.answers.size() + replayed.answers.size() > 2
-                                          ? "answer " + std::to_string(i + 1)
-                                          : "answer";
-            if (i >= replayed.answers.size())
-                fields.push_back("recorded " + which + " " + Shown(recorded.answers[i].text) + ", replayed " +
-                                 (replayed.answerFailure.empty()
-                                      ? "no answer within " + std::to_string(timeout_.count()) + " ms"
-                                      : replayed.answerFailure));
-            else if (i >= recorded.answers.size())
-                fields.push_back("recorded no " + which + ", replayed " + Shown(replayed.answers[i]));
-            else if (recorded.answers[i].text != replayed.answers[i])
-                fields.push_back("recorded " + which + " " + Shown(recorded.answers[i].text) + ", replayed " +
-                                 Shown(replayed.answers[i]));
-        }
-        std::string text;
-        for (const std::string& field : fields)
-            text += (text.empty() ? "" : "; ") + field;
-        return text;
+        return tool::Differences(command, replayed, static_cast<std::int32_t>(timeout_.count()), recordedTexts_,
+                                 replayedTexts_);
     }
 
 private:
-    static std::string Error(std::int32_t code, const std::string& text)
-    {
-        return "error " + std::to_string(code) + (text.empty() ? "" : " \"" + text + "\"");
-    }
-    std::string RecordedText(std::int32_t code) const
-    {
-        const auto found = recording_.errors.find(code);
-        return found == recording_.errors.end() ? "" : found->second;
-    }
-    std::string ReplayedText(std::int32_t code) { return code ? session_.ErrorText(code) : ""; }
-
-    const Recording& recording_;
     BridgeSession& session_;
     const std::chrono::milliseconds timeout_;
+    const ErrorTexts recordedTexts_;
+    const ErrorTexts replayedTexts_;
 };
 
 // Where the recording holds only the first part of a command or an answer.
@@ -227,13 +167,13 @@ int RunReplay(const Invocation& request, std::ostream& out)
                 continue;
             out << "connection " << i + 1 << " (connected in record " << connection.record
                 << "): " << connection.commands.size() << " commands\n";
-            Judge judge(recording, *sessions[i], request.timeoutMs);
+            Replayer replayer(recording, *sessions[i], request.timeoutMs);
             for (const RecordedCommand& command : connection.commands) {
-                const Replayed got = judge.Replay(command);
-                out << "  record " << command.record << ": " << command.text << " => " << judge.Outcome(got) << "\n";
-                const std::string differences = judge.Differences(command, got);
+                const Replayed got = replayer.Replay(command);
+                out << "  record " << command.record << ": " << command.text << " => " << replayer.Outcome(got) << "\n";
+                const std::string differences = replayer.Differences(command, got);
                 if (!differences.empty()) {
-                    out << "record " << command.record << " " << command.text << ": " << differences << "\n"
+                    out << differences << "\n"
                         << "replay leaves the recording at record " << command.record << "\n";
                     return kFailure;
                 }
