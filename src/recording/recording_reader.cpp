@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 namespace zelbridge::recording {
@@ -174,6 +175,14 @@ public:
             return;
         RecordedConnection& connection = *found->second;
         if (operation == "ZelCommandset") {
+            // No text (a null pointer, or a call that reached no driver
+            // function): nothing to replay, and what follows is not the
+            // previous command's.
+            if (args.size() > first && args[first].is_null()) {
+                withoutText_.insert(key);
+                return;
+            }
+            withoutText_.erase(key);
             if (args.size() <= first || !args[first].is_string() || !hasResult)
                 throw BadRecord("a command is recorded as text, with its result");
             RecordedCommand command;
@@ -185,7 +194,7 @@ public:
             connection.commands.push_back(std::move(command));
             return;
         }
-        if (connection.commands.empty())
+        if (connection.commands.empty() || withoutText_.count(key))
             return;
         RecordedCommand& command = connection.commands.back();
         if (operation == "ZelGetAnswer" && hasResult && result == 0 && record.contains(kAnswerField))
@@ -276,6 +285,8 @@ private:
     std::map<std::optional<std::int64_t>, std::size_t> sessions_;
     std::vector<std::vector<std::shared_ptr<RecordedConnection>>> connections_;
     std::map<std::string, std::shared_ptr<RecordedConnection>> current_;
+    // The connections whose last command has no text.
+    std::set<std::string> withoutText_;
 };
 
 } // namespace

@@ -59,6 +59,14 @@ TEST(SimulatorRecording, ConnectionsReplayTheirOwnCommandsWithRecordedAnswersErr
     Session second(errors, recording.connections[1], false);
     EXPECT_EQ(second.Execute("MOVE X 80", start), kNoError);
     EXPECT_EQ(second.TakeError(), 7);
+    // A command without a text replays nothing, and the error after it is not the previous command's.
+    const LoadedRecording noText = ParseRecording(
+        std::string(kRecording) + R"({"entry":"M329_ZelCommandset","args":[4,null],"result":0})" "\n"
+                                  R"({"entry":"M329_GetError","args":[4],"result":5})" "\n",
+        "session.jsonl");
+    ASSERT_TRUE(noText.recording) << noText.reason;
+    EXPECT_EQ(noText.recording->connections[1]->commands.size(), 1u);
+    EXPECT_EQ(noText.recording->connections[1]->commands.back().error, 7);
     EXPECT_FALSE(IsRecording(R"({"commands": []})"));
     EXPECT_TRUE(IsRecording(kRecording));
 }
