@@ -270,7 +270,6 @@ private:
         const double delayMs = elapsedMs > 0 ? std::min(elapsedMs, kLongestDelayMs) : 0.0;
         answer.delay = std::chrono::milliseconds(static_cast<long long>(delayMs));
         answer.cut = cut;
-        answer.length = answer.text.size();
         if (cut && record.contains(kAnswerLengthField)) {
             const std::int64_t length = WholeNumber(record[kAnswerLengthField], kAnswerLengthField);
             if (length < static_cast<std::int64_t>(answer.text.size()))

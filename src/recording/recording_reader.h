@@ -22,9 +22,10 @@ struct RecordedAnswer {
     std::string text;
     // From the command to the read that got the answer.
     std::chrono::milliseconds delay{0};
-    // The text is the first part only of an answer of `length` bytes.
+    // The text is the first part only of an answer of `length` bytes, when
+    // the recording says how long it was.
     bool cut = false;
-    std::size_t length = 0;
+    std::optional<std::size_t> length;
 };
 
 struct RecordedCommand {

@@ -157,7 +157,10 @@ TEST(Replay, NamesEachFieldThatDiffersAsRecordedAndAsReplayed)
     recording::RecordedCommand query;
     query.record = 3;
     query.text = "*IDN?";
-    query.answers = {{4, kIdentity}, {5, "2"}};
+    for (const std::string& text : {kIdentity, std::string("2")}) {
+        query.answers.emplace_back();
+        query.answers.back().text = text;
+    }
     const tool::ErrorTexts texts = [](std::int32_t code) { return code == 7 ? "Position out of limits" : ""; };
     const struct {
         const recording::RecordedCommand& recorded;

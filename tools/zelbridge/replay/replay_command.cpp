@@ -109,8 +109,9 @@ std::vector<std::string> CutParts(const RecordedCommand& command, std::vector<st
     for (const RecordedAnswer& answer : command.answers) {
         if (!answer.cut)
             continue;
-        parts.push_back("the answer was recorded cut, " + std::to_string(answer.text.size()) + " of its " +
-                        std::to_string(answer.length) + " characters");
+        parts.push_back("the answer was recorded cut, " + std::to_string(answer.text.size()) +
+                        (answer.length ? " of its " + std::to_string(*answer.length) + " characters"
+                                       : " characters of a length not recorded"));
         records.push_back(answer.record);
     }
     return parts;
