@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the 32-bit product with everything the
-# README goes on to use (the tool, the loopback and simulator drivers, the
+# guides in docs/ go on to use (the tool, the loopback and simulator drivers, the
 # import libraries, the MSI package, the tests), and has the tool send
 # commands through Zelbridge.dll to the loopback driver: an identification
 # command and its answer, and a failure.
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 # The whole 32-bit build, so that `cmake --install build/win32`, the simulator
-# and the MSI package work afterwards as the README shows them.
+# and the MSI package work afterwards as the guides in docs/ show them.
 preset=win32
 build=build/$preset
 log=$build/demo-build.log

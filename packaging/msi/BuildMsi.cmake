@@ -65,8 +65,21 @@ run(${WIXL} -a x86 -D Version=${VERSION} -D UpgradeCode=${UPGRADE_CODE} -D Stage
 # an immediate action (51), where wixl makes a deferred one (2048 + 51), which
 # would set it too late; and DRIVERFOLDER reaches the elevated part of the
 # install, as wixl's ignored Secure attribute would have said.
+# Run again on an installed machine with DRIVERFOLDER, the package writes the
+# folder: the driver-folder feature is added, or reinstalled when it is there,
+# which rewrites its registry values (one or the other: a feature named in
+# REINSTALL that is not installed loses what ADDLOCAL asked for). The installed bin folder goes at the
+# end of the system PATH, and leaves it at uninstall (wixl has no Environment
+# element: the table and its two standard actions are added here).
 # (Called directly: a macro would split the list of properties at its ";".)
 execute_process(COMMAND ${MSIBUILD} ${package} -i ${SOURCE_DIR}/driver_folder_condition.idt
+    -i ${SOURCE_DIR}/system_path.idt
+    -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('AddDriverFolder', 51, 'ADDLOCAL', 'DriverFolder')"
+    -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('RewriteDriverFolder', 51, 'REINSTALL', 'DriverFolder')"
+    -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('AddDriverFolder', 'Installed AND DRIVERFOLDER AND NOT REMOVE AND !DriverFolder<>3', 990)"
+    -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('RewriteDriverFolder', 'Installed AND DRIVERFOLDER AND NOT REMOVE AND !DriverFolder=3', 991)"
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)"
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)"
     -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"
     # Attributes: migrate feature states (1), the maximum version inclusive (512).
     -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('{${UPGRADE_CODE}}', '${VERSION}', 513, 'WIX_UPGRADE_DETECTED')"

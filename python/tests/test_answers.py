@@ -1,7 +1,14 @@
 """Answers that are late, long, or asked for by several threads at once."""
+import json
+import logging
+import os
+import subprocess
+import sys
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
+from conftest import REPOSITORY
 
 import zelbridge
 from zelbridge._controller import _FIRST_BUFFER
@@ -18,6 +25,50 @@ def test_a_delayed_answer_is_waited_for_and_a_timeout_leaves_it_to_read(answers)
     with pytest.raises(zelbridge.AnswerTimeout):
         answers.query("SLOW?", timeout=0.01)
     assert answers.read() == "done"
+
+
+def test_a_late_answer_is_logged_and_never_returned_for_the_next_query(answers, caplog):
+    with pytest.raises(zelbridge.AnswerTimeout) as raised:
+        answers.query("SLOW?", timeout=0.01)
+    assert "query('SLOW?')" in str(raised.value) and "set aside" in str(raised.value)
+    time.sleep(0.3)
+    with caplog.at_level(logging.WARNING, logger="zelbridge"):
+        assert answers.query("SHORT?") == "ok"
+        assert answers.query("ECHO 5") == "5"
+    assert [record.getMessage() for record in caplog.records] == ["late answer to 'SLOW?': 'done'"]
+
+
+def test_the_package_asks_get_error_only_for_a_failure_and_never_with_error_checking_off(simulator, answers_file,
+                                                                                         tmp_path):
+    # Every GetError that reaches the driver is in the recording.
+    script = ("import sys, zelbridge\n"
+              "system = zelbridge.System(sys.argv[1], 'SIM_').connect_usb(sys.argv[2])\n"
+              "for _ in range(3):\n"
+              "    system.query('SHORT?')\n"
+              "try:\n"
+              "    system.command('FLY')\n"
+              "except zelbridge.ZelbridgeError:\n"
+              "    pass\n"
+              "system.set_error_check(False)\n"
+              "system.command('FLY')\n"
+              "system.query('SHORT?')\n"
+              "system.close()\n")
+    recording = tmp_path / "calls.jsonl"
+    package = os.path.dirname(os.path.dirname(zelbridge.__file__))
+    environment = dict(os.environ, ZELBRIDGE_RECORD=str(recording), PYTHONPATH=package)
+    subprocess.run([sys.executable, "-c", script, simulator, answers_file], env=environment, check=True)
+    calls = [json.loads(line) for line in recording.read_text().splitlines()]
+    errors = [(index, call["result"]) for index, call in enumerate(calls) if call["entry"] == "GetError"]
+    first_fly = next(index for index, call in enumerate(calls) if call.get("args") == ["FLY"])
+    # Once, for the command that failed with error checking on.
+    assert errors == [(first_fly + 1, -301)], errors
+
+
+def test_the_package_and_the_tool_agree_on_what_is_a_query():
+    with open(os.path.join(REPOSITORY, "tests", "data", "query_cases.json")) as file:
+        cases = json.load(file)["cases"]
+    assert [(case["command"], zelbridge.is_query(case["command"])) for case in cases] == \
+        [(case["command"], case["query"]) for case in cases]
 
 
 def test_an_answer_longer_than_the_first_buffer_is_read_whole(answers):

@@ -6,7 +6,7 @@ package, else through the system's own search. Every failure a call reports
 is raised: :class:`ZelbridgeError` with the driver's code and text.
 """
 from ._bridge import LIBRARY_FILE, LIBRARY_VARIABLE, Bridge, load
-from ._controller import DEFAULT_TIMEOUT, Controller
+from ._controller import DEFAULT_TIMEOUT, Controller, is_query
 from .errors import (FUNCTION_NOT_AVAILABLE, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable, LibraryLoadError,
                      ZelbridgeError)
 from .family import FAMILIES, Family
@@ -17,5 +17,5 @@ __version__ = "1.0.0"
 __all__ = [
     "AnswerTimeout", "Bridge", "Controller", "DEFAULT_TIMEOUT", "DriverNotLoaded", "FAMILIES", "FUNCTION_NOT_AVAILABLE",
     "Family", "FunctionNotAvailable", "LIBRARY_FILE", "LIBRARY_VARIABLE", "LibraryLoadError", "System",
-    "ZelbridgeError", "load",
+    "ZelbridgeError", "is_query", "load",
 ]

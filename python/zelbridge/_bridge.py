@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import ctypes
+import errno
 import os
 import struct
 import sys
@@ -148,7 +149,12 @@ def _open(path: str) -> ctypes.CDLL:
     try:
         return _LIBRARY_TYPE(path)
     except OSError as error:
-        raise LibraryLoadError(getattr(error, "winerror", None) or error.errno,
+        code = getattr(error, "winerror", None) or error.errno
+        # dlopen gives only a message: a missing file is ENOENT all the same.
+        if code is None and ((os.path.dirname(path) and not os.path.exists(path))
+                             or "No such file" in str(error)):
+            code = errno.ENOENT
+        raise LibraryLoadError(code,
                                f"cannot load {path}: {error}; {explain_load_failure(path, error)}; "
                                f"`zelbridge check` tells a wrong bitness from a missing library",
                                path) from error

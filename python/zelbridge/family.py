@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 import functools
-from typing import Any, Callable, Union
+from typing import Any, Callable, Optional, Union
 
 from ._bridge import Bridge, PathLike, explain_load_failure, load
 from ._controller import Controller
@@ -42,9 +42,9 @@ class Family(Controller):
         return self.bridge.family_available(self.prefix)[0]
 
     @property
-    def connection_id(self) -> int:
-        """The driver's identifier of the connection, -1 before connecting."""
-        return self._id
+    def connection_id(self) -> Optional[int]:
+        """The driver's identifier of the connection; None when not connected."""
+        return self._id if self._connected else None
 
     def has(self, operation: str) -> bool:
         """Whether the family has the call `operation` ("ConnectNIgpib")."""

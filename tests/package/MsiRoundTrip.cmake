@@ -1,7 +1,7 @@
 # The MSI package as an administrator uses it, under Wine: a silent install
 # without DRIVERFOLDER leaves an install path set before alone, and so does
-# its uninstall; a silent install with DRIVERFOLDER sets it, the installed
-# tool finds the module and the driver folder, an application builds against
+# its uninstall; run again with DRIVERFOLDER it sets it, the installed
+# tool, on the system PATH, finds the module and the driver folder, an application builds against
 # the installed header and import library and runs; a newer version replaces
 # the older and keeps its driver folder; the uninstall leaves no file of the
 # package.
@@ -43,6 +43,20 @@ function(expect_install_path expected when)
   install_path_value(value)
   if(NOT value STREQUAL expected)
     message(FATAL_ERROR "${when}: install path \"${value}\", expected \"${expected}\"")
+  endif()
+endfunction()
+
+# Whether the installed bin folder is on the system PATH, as a new command prompt gets it.
+function(expect_on_system_path expected when)
+  execute_process(COMMAND ${launcher} reg query "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
+      /v PATH OUTPUT_VARIABLE output ERROR_QUIET)
+  string(FIND "${output}" "C:\\Program Files\\Zelbridge\\bin" found)
+  set(on FALSE)
+  if(found GREATER -1)
+    set(on TRUE)
+  endif()
+  if(NOT on STREQUAL expected)
+    message(FATAL_ERROR "${when}: the installed bin folder on the system PATH is not ${expected}:\n${output}")
   endif()
 endfunction()
 
@@ -90,10 +104,18 @@ wine(_ msiexec /x ${newer_msi} /qn)
 expect_install_path("${earlier_value}" "uninstalled without DRIVERFOLDER")
 expect_no_package_file("uninstalled")
 
-# With DRIVERFOLDER: the folder of the installed simulated family libraries.
+# Run again on the installed machine, with DRIVERFOLDER, the package writes
+# it, and once more with another folder: the folder of the installed
+# simulated family libraries. The installed tool is on the system PATH.
+wine(_ msiexec /i ${MSI} /qn)
+expect_install_path("${earlier_value}" "installed again without DRIVERFOLDER")
+expect_on_system_path(TRUE "installed")
+wine(_ msiexec /i ${MSI} /qn "DRIVERFOLDER=C:\\QX")
+expect_install_path("C:\\QX" "run again with DRIVERFOLDER")
 wine(_ msiexec /i ${MSI} /qn "DRIVERFOLDER=${driver_folder}")
-expect_install_path("${driver_folder}" "installed with DRIVERFOLDER")
-wine(check "${installed}/bin/zelbridge.exe" check)
+expect_install_path("${driver_folder}" "run again with another DRIVERFOLDER")
+# By its bare name: a new process finds it on the system PATH.
+wine(check zelbridge.exe check)
 string(REPLACE "\\" "\\\\" folder_pattern "${driver_folder}")
 foreach(expected "Zelbridge: +Zelbridge.dll, 32-bit" "Install path: +${folder_pattern}\n"
                  "M329_ +M329_ZEL_DLL.DLL +found: ${folder_pattern}\\\\M329_ZEL_DLL.DLL")
@@ -118,6 +140,7 @@ expect_install_path("${driver_folder}" "upgraded without DRIVERFOLDER")
 wine(_ msiexec /x ${newer_msi} /qn)
 expect_no_package_file("the newer version uninstalled")
 expect_install_path("(none)" "the newer version uninstalled")
+expect_on_system_path(FALSE "the newer version uninstalled")
 
 if(original_value STREQUAL "(none)")
   execute_process(COMMAND ${launcher} reg delete ${key} /v Path /f OUTPUT_QUIET ERROR_QUIET)

@@ -2,11 +2,13 @@
 # The 32-bit zelbridge on 64-bit Windows, as a user runs it there: in a 64-bit
 # Wine prefix, check and config must name and use the 32-bit registry view,
 # which the 32-bit module reads, and point out a value left in the 64-bit one.
-# Usage: registry_views_test.sh RUNNER PREFIX TOOL
+# Each output of check --json must follow the JSON Schema SCHEMA.
+# Usage: registry_views_test.sh RUNNER PREFIX TOOL SCHEMA
 set -uo pipefail
 runner=$1
 prefix=$2
 tool=$3
+schema=$4
 key='HKLM\Software\QX\Zelbridge'
 failures=0
 
@@ -27,6 +29,13 @@ expect() {
         printf 'FAILED: zelbridge %s\n  expected exit %s and: %s\n  got exit %s:\n%s\n' "$*" "$code" "$text" "$status" "$output"
         failures=$((failures + 1))
     fi
+    if [[ " $* " == *" --json "* ]] && ! /usr/bin/python3 -c '
+import json, sys, jsonschema
+jsonschema.validate(json.loads(sys.stdin.read()), json.load(open(sys.argv[1])), jsonschema.Draft202012Validator)
+' "$schema" <<<"$output"; then
+        printf "FAILED: zelbridge %s: the output does not follow %s\n" "$*" "$schema"
+        failures=$((failures + 1))
+    fi
 }
 
 clear_views
@@ -39,6 +48,7 @@ expect 1 '"otherView":{"key":"HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge","view
 # The fix as printed, then the value where the module reads it is used.
 reg64 add "$key" /v Path /t REG_SZ /d 'C:\windows' /f /reg:32
 expect 1 'File tried:       C:\windows\M329_ZEL_DLL.DLL' check --family M329
+expect 1 '"fileTried":"C:\\windows\\M329_ZEL_DLL.DLL"' check --family M329 --json
 expect 0 '(64-bit view) holds REG_SZ "C:\windows", which Zelbridge.dll (32-bit) does not read' config
 
 clear_views

@@ -1,10 +1,12 @@
 // The zelbridge program run as a user runs it: each subcommand against the
 // loopback driver, the failures a user meets, and wrong command lines.
+#include "cli/query_rule.h"
 #include "families/family_catalog.h"
 #include "test_environment.h"
 #include "tool_runner.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <fstream>
@@ -142,6 +144,13 @@ TEST_F(ZelbridgeTool, SendStopsAtTheFirstFailureWithTheDriversCodeAndText)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "one\n");
     EXPECT_EQ(run.err, "zelbridge: --x: error -201: unknown command\n");
+
+    // A long command is named by its start and length, not repeated whole
+    // (as long as a Windows command line takes).
+    const ToolRun longCommand = RunTool(OnLoopback("send", {"--usb", "LOOPBACK", "ECHO " + std::string(30000, 'x')}));
+    EXPECT_EQ(longCommand.exitCode, 1);
+    EXPECT_EQ(longCommand.err, "zelbridge: ECHO " + std::string(55, 'x') + "... (30005 characters): error -208: "
+                               "command too long\n");
 }
 
 TEST_F(ZelbridgeTool, AFailedConnectShowsWhyTheDriverRefused)
@@ -160,6 +169,16 @@ TEST_F(ZelbridgeTool, AMissingDriverFileShowsTheFileTriedAndTheSystemsError)
     EXPECT_TRUE(Contains(run.err, std::string("zelbridge: cannot load the driver library nowhere (tried ") +
                                       (PathSeparator() == '\\' ? "nowhere.DLL" : "nowhere")));
     EXPECT_TRUE(Contains(run.err, "): error "));
+    // What check would say, and the check to run for the folders searched.
+    EXPECT_TRUE(Contains(run.err, " is not found; \"zelbridge check --driver nowhere --prefix LOOP_\" shows where"));
+
+    // A driver of the other architecture (error 193 on Windows) says so.
+    const ToolRun otherArchitecture = RunTool({"send", "--driver", "zel_other_arch.dll", "--prefix", "LOOP_", "--pci",
+                                               "0", "*IDN?"});
+    EXPECT_EQ(otherArchitecture.exitCode, 1);
+    EXPECT_TRUE(Contains(otherArchitecture.err, "; zel_other_arch.dll is a "));
+    EXPECT_TRUE(Contains(otherArchitecture.err, "; " ZELBRIDGE_MODULE_FILE " is "));
+    EXPECT_TRUE(Contains(otherArchitecture.err, "\"zelbridge check --driver zel_other_arch.dll --prefix LOOP_\""));
 
     const ToolRun check = RunTool({"check", "--driver", "nowhere.dll", "--prefix", "LOOP_"});
     EXPECT_EQ(check.exitCode, 1);
@@ -171,7 +190,8 @@ TEST_F(ZelbridgeTool, AWrongPrefixNamesTheDriverFunctionThatIsMissing)
     const ToolRun run = RunTool({"send", "--driver", ZELBRIDGE_LOOPBACK_FILE, "--prefix", "loop_", "--pci", "0", "x"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "zelbridge: cannot connect with --pci 0: error -1034: function not available: the driver "
-                       "library does not export loop_ConnectPciBoard or loop_Connect\n");
+                       "library does not export loop_ConnectPciBoard or loop_Connect; it exports 28 of the 28 "
+                       "operations as \"LOOP_\": did you mean --prefix LOOP_?\n");
 
     // A driver that connects but has no ZelCommandset (nor GetError to ask).
     const ToolRun partial = RunTool({"send", "--driver", "drv_connect.dll", "--prefix", "DRV_", "--pci", "0", "*IDN?"});
@@ -208,7 +228,11 @@ std::string WriteSlowOvenFile()
         {"command": "*IDN?", "answer": "QX Oven,OV-1"},
         {"command": "SETP?", "answer": "40 C"},
         {"command": "WARMUP?", "answer": "ready", "delay_ms": 800},
-        {"command": "NEVER?", "answer": "too late", "delay_ms": 60000}]})";
+        {"command": "NEVER?", "answer": "too late", "delay_ms": 60000},
+        {"command": "VEL? X", "answer": "5 mm/s", "delay_ms": 50},
+        {"command": "ADD? {number} {number}", "answer": "{1} plus {2}", "delay_ms": 50},
+        {"command": "HOME", "answer": "homed", "delay_ms": 50}],
+        "reset": "SILENT?"})";
     return path;
 }
 
@@ -238,6 +262,21 @@ TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
         // Still owed when the input ends: waited for once more.
         {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "late answer to WARMUP?: ready\n",
          "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        // So is one that send stopped at.
+        {on("send", {"--timeout", "500", "WARMUP?", "*IDN?"}), "", 1, "late answer to WARMUP?: ready\n",
+         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        // A query is any command whose first word ends in "?".
+        {on("send", {"VEL? X"}), "", 0, "5 mm/s\n", ""},
+        {on("send", {"ADD? 2 3", "*IDN?"}), "", 0, "2 plus 3\nQX Oven,OV-1\n", ""},
+        {on("send", {"--timeout", "300", "ADD? 2 3", "SILENT?"}), "", 1, "2 plus 3\n",
+         "zelbridge: SILENT?: no answer within 300 ms\n"},
+        // A query never answered is given up before the next query, which
+        // then gets its own answer.
+        {on("shell", {"--timeout=300"}), "SILENT?\n*IDN?\n", 1, "QX Oven,OV-1\n",
+         "zelbridge: SILENT?: no answer within 300 ms\nzelbridge: SILENT?: given up after 600 ms; the answers that "
+         "follow are taken for the commands sent after it\n"},
+        // Another command is not waited for, whatever it may answer.
+        {on("send", {"HOME"}), "", 0, "", ""},
     };
     for (const auto& session : cases) {
         const ToolRun run = RunTool(session.arguments, session.input);
@@ -245,6 +284,17 @@ TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
         EXPECT_EQ(run.out, session.out) << session.arguments.front() << session.input;
         EXPECT_EQ(run.err, session.err) << session.arguments.front() << session.input;
     }
+}
+
+TEST(QueryRule, AgreesWithTheCasesThePythonPackageIsTestedAgainst)
+{
+    std::ifstream file(BinaryPath("query_cases.json"));
+    ASSERT_TRUE(file) << "query_cases.json is copied next to the tests";
+    const nlohmann::json cases = nlohmann::json::parse(file).at("cases");
+    ASSERT_GT(cases.size(), 10u);
+    for (const nlohmann::json& example : cases)
+        EXPECT_EQ(tool::IsQuery(example.at("command").get<std::string>()), example.at("query").get<bool>())
+            << example.at("command");
 }
 
 TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesIt)
@@ -256,7 +306,8 @@ TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesI
     EXPECT_EQ(set.exitCode, 0) << set.err;
     EXPECT_TRUE(Contains(set.out, "Install path set to " + folder + " in HKEY_LOCAL_MACHINE\\Software\\QX\\Zelbridge"));
     EXPECT_EQ(missing.exitCode, 0) << missing.err;
-    EXPECT_EQ(missing.err, "zelbridge: warning: " + Folder("no_such_folder") + " is not a folder (yet); stored all the same\n");
+    EXPECT_EQ(missing.err, "zelbridge: warning: " + Folder("no_such_folder") +
+                               " does not exist (yet); stored all the same; put the driver libraries there\n");
     RunTool({"config", "--install-path", folder});
     const ToolRun check = RunTool({"check", "--driver", "drv_installed.dll", "--prefix", "DRV_"});
     EXPECT_EQ(check.exitCode, 0) << check.out;
@@ -267,9 +318,17 @@ TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesI
     // A program cannot set its caller's environment: it says what to export.
     EXPECT_EQ(set.exitCode, 0) << set.err;
     EXPECT_TRUE(Contains(set.out, "export ZELBRIDGE_PATH='" + folder + "'\n"));
-    EXPECT_TRUE(Contains(missing.err, "is not a folder (yet)"));
+    EXPECT_EQ(missing.err, "zelbridge: warning: " + Folder("no_such_folder") +
+                               " does not exist (yet); put the driver libraries there\n");
+    EXPECT_TRUE(Contains(set.out, "nothing is stored"));
     EXPECT_TRUE(Contains(RunTool({"config", "--unset"}).out, "unset ZELBRIDGE_PATH\n"));
 #endif
+    // A file is refused, with the folder it lies in offered.
+    const ToolRun file = RunTool({"config", "--install-path", BinaryPath(ZELBRIDGE_TOOL_FILE)});
+    EXPECT_EQ(file.exitCode, 1);
+    EXPECT_EQ(file.err, "zelbridge: " + BinaryPath(ZELBRIDGE_TOOL_FILE) + " is a file, not a folder: give the folder "
+                        "that holds the driver libraries, such as " + BinaryDirectory() + "\n");
+    EXPECT_TRUE(Contains(RunTool({"config"}).out, "Install path:     (none set)\n"));
 }
 
 TEST_F(ZelbridgeTool, CheckListsWhichOperationsTheDriverExports)
@@ -280,6 +339,13 @@ TEST_F(ZelbridgeTool, CheckListsWhichOperationsTheDriverExports)
     EXPECT_TRUE(Contains(run.out, "Loaded:           yes\n"));
     EXPECT_TRUE(Contains(run.out, "Exports 28 of the 28 operations as \"LOOP_\""));
     EXPECT_TRUE(Contains(run.out, "  yes  LOOP_ReceiveNonZELString\n"));
+
+    // A value that is not set has no size, ending or folder.
+    const ToolRun json = RunTool(OnLoopback("check", {"--json"}));
+    const nlohmann::json path = nlohmann::json::parse(json.out).at("installPath");
+    EXPECT_EQ(path.at("state"), "not-set");
+    for (const char* member : {"size", "terminated", "folderExists", "path"})
+        EXPECT_TRUE(path.at(member).is_null()) << member << ": " << path;
 }
 
 TEST_F(ZelbridgeTool, CheckLooksForABareDriverNameInTheInstallFolder)
@@ -326,7 +392,7 @@ TEST_F(ZelbridgeTool, TheSimulatorAndItsFamilyLibrariesExportAllTheyMustAndAnswe
     EXPECT_EQ(check.exitCode, 0) << check.out;
     EXPECT_TRUE(Contains(check.out, "Exports 28 of the 28 operations as \"SIM_\""));
 
-    // The session the README shows, on the simulator's clock stopped at 0:
+    // The session the simulator guide shows, on the simulator's clock stopped at 0:
     // the move has started and stays where it started.
     const std::string clock = BinaryPath("stopped-clock");
     std::ofstream(clock) << "0\n";

@@ -55,37 +55,43 @@ def read_word_meanings(root):
     if not match:
         raise SourceError("no comment 'What the words mean' in zelbridge.h")
     lines = [re.sub(r"^ \*( |$)", "", line) for line in match.group(1).split("\n")]
-    return "\n".join(lines).strip("\n")
+    return "\n".join(lines).strip()
 
 
-def read_generic_results(root):
-    """Generic export -> (result for a bad index, result for a missing driver function)."""
-    entry_points = read(root, "src/api/generic_entry_points.cpp")
-    binding = read(root, "src/api/system_binding.cpp")
-    bad_index = {}
-    for name, body in re.findall(r"^(?:int|void) ZELBRIDGE_CALL (\w+)\([^)]*\)\n\{(.*?)^\}", entry_points, re.M | re.S):
-        valued = re.search(r'OnSystem\((?:"\w+"|nullptr), Timing::\w+, index, ([^,]+),', body)
-        if valued:
-            bad_index[name] = valued.group(1).strip()
-        elif re.search(r'OnSystem\("\w+", index,', body):
-            bad_index[name] = "(none: void)"
-        elif re.search(r"return (\w+)\(index", body):
-            bad_index[name] = ("alias", re.search(r"return (\w+)\(index", body).group(1))
-    missing = {}
-    for name, body in re.findall(r"^(?:std::int32_t|void) SystemBinding::(\w+)\([^)]*\) noexcept\n\{(.*?)^\}",
-                                 binding, re.M | re.S) + re.findall(
-            r"^(?:std::int32_t|void) SystemBinding::(\w+)\([^)]*\) noexcept \{(.*?)\}$", binding, re.M):
-        helper = re.search(r"(Connecting|Unbound|OnConnection)<Operation::\w+>\(([^,)]*)", body)
-        if not helper:
-            continue
-        if helper.group(1) == "Connecting":
-            missing[name] = "-1"
-        else:
-            missing[name] = helper.group(2).strip()
-    # The two that decide without a helper.
-    missing["GetError"] = "FUNCTION_NOT_AVAILABLE"
-    missing["CloseConnection"] = "(none: void)"
-    return bad_index, missing
+# How the operation table's argument kinds read in the reference.
+ARGUMENT_WORDS = {
+    "Integer": "integer",
+    "Opaque": "opaque word",
+    "Text": "text",
+    "Buffer": "out buffer",
+    "Capacity": "its size",
+    "IntegerOut": "out int",
+}
+
+
+def read_operations(root):
+    """Generic operation -> its description in the driver contract's table:
+    ordinal, argument kinds, entry result, results for a bad index and a
+    missing function."""
+    contract = read(root, "src/api/driver_contract.h")
+    body = contract[contract.index("#define ZELBRIDGE_DRIVER_OPERATIONS"):contract.index("enum class Operation ")]
+    body = re.sub(r"\s*\\\n\s*", " ", body)
+    rows = find_all(r"X\((\w+), \([^)]*\), \([^)]*\),\s*\((\w+), Takes\(([^)]*)\), (\d+), (\w+), (\w+), ([^,]+), ([^,]+), (\w+)\)\)",
+                    body, "operations in driver_contract.h")
+    operations = {}
+    for name, _kind, takes, ordinal, _timing, result, invalid, missing, _interaction in rows:
+        kinds = [kind.strip() for kind in takes.split(",") if kind.strip()]
+        unknown = [kind for kind in kinds if kind not in ARGUMENT_WORDS]
+        if unknown:
+            raise SourceError(f"{name}: argument kind {unknown[0]} has no wording in exports_reference.py")
+        operations[name] = {
+            "ordinal": int(ordinal),
+            "arguments": ["index"] + [ARGUMENT_WORDS[kind] for kind in kinds],
+            "result": result,
+            "invalid": invalid.strip(),
+            "missing": missing.strip(),
+        }
+    return operations
 
 
 def read_family_rows(root):
@@ -109,13 +115,13 @@ def read_graph_rows(root):
 def shown(value):
     if value == "FUNCTION_NOT_AVAILABLE":
         return "-1034"
-    return value.replace("(none: void)", "none (void)")
+    return value
 
 
 def build_rows(root):
     exports = read_exports(root)
     declarations = read_declarations(root)
-    bad_index, missing = read_generic_results(root)
+    operations = read_operations(root)
     families, family_rows = read_family_rows(root)
     graph = read_graph_rows(root)
     family_fallbacks = {}
@@ -124,8 +130,9 @@ def build_rows(root):
         for operation, result, fallback, marks in family_rows:
             if marks[position]:
                 family_fallbacks[prefix + operation] = (
-                    "none (void)" if result == "void" else shown(fallback), prefix, library)
+                    "void" if result == "void" else shown(fallback), prefix, library)
     rows = []
+    arguments = {"DefineSystem": "text, text"}
     for ordinal, name, size in exports:
         plain = name.lstrip("_").split("@")[0]
         if plain not in declarations:
@@ -143,18 +150,19 @@ def build_rows(root):
             row = (NA, "-1", NA)
         else:
             group = ("generic",)
-            index_result = bad_index.get(plain)
-            operation = plain
-            if isinstance(index_result, tuple):
-                operation = index_result[1]
-                index_result = bad_index.get(operation)
-            if index_result is None or operation not in missing:
-                raise SourceError(f"no results found for the generic export {plain}")
-            row = (shown(index_result), NA, shown(missing[operation]))
+            operation = operations.get(plain)
+            if operation is None:
+                raise SourceError(f"{plain} (ordinal {ordinal}) is not in the operation table of driver_contract.h")
+            if operation["ordinal"] != ordinal:
+                raise SourceError(f"{plain}: ordinal {operation['ordinal']} in driver_contract.h, {ordinal} in Zelbridge.def")
+            if (operation["result"] == "NoResult") != (result == "void"):
+                raise SourceError(f"{plain}: driver_contract.h and zelbridge.h disagree on whether it returns a result")
+            row = (shown(operation["invalid"]), NA, shown(operation["missing"]))
+            arguments[plain] = ", ".join(operation["arguments"])
         if result == "void":
-            row = tuple(NA if cell == NA else "none (void)" for cell in row)
-        rows.append((group, ordinal, name, f"{result} {plain}({params})", size) + row)
-    return rows
+            row = tuple(NA if cell == NA else "void" for cell in row)
+        rows.append((group, ordinal, name, f"({params})", size) + row)
+    return rows, arguments
 
 
 def table(rows, columns):
@@ -165,14 +173,19 @@ def table(rows, columns):
 
 
 def render(root):
-    rows = build_rows(root)
-    columns = ["ordinal", "export", "declaration", "bytes", "bad index", "missing library", "missing function"]
+    rows, arguments = build_rows(root)
+    columns = ["ordinal", "export", "parameters", "bytes", "bad index", "missing library", "missing function"]
 
     def cells(row):
         _group, ordinal, name, declaration, size, bad, library, function = row
         return [str(ordinal), f"`{name}`", f"`{declaration}`", str(size), bad, library, function]
 
-    generic = [cells(r) for r in rows if r[0][0] == "generic"]
+    generic_columns = columns[:3] + ["what they are"] + columns[3:]
+    generic = []
+    for r in rows:
+        if r[0][0] == "generic":
+            row = cells(r)
+            generic.append(row[:3] + [arguments[r[2].lstrip("_").split("@")[0]]] + row[3:])
     graph = [cells(r) for r in rows if r[0][0] == "graph"]
     families = {}
     for r in rows:
@@ -187,9 +200,10 @@ def render(root):
         "",
         f"Zelbridge.dll exports {len(rows)} functions, each under a fixed name and",
         "ordinal, with the standard calling convention (`__stdcall`): the callee",
-        "removes its arguments, `bytes` of them on 32-bit Windows. The declarations",
-        "are those of `include/zelbridge.h`; `ZelWord` is an integer the size of a",
-        "pointer, passed to the driver unchanged.",
+        "removes its arguments, `bytes` of them on 32-bit Windows. Each returns an",
+        "`int`, but for those whose results read `void`. The parameters are those of",
+        "`include/zelbridge.h`; `ZelWord` is an integer the size of a pointer, passed",
+        "to the driver unchanged.",
         "",
         "Every export forwards its arguments to the driver function unchanged and",
         "returns the driver's result. The last three columns are what an export",
@@ -205,15 +219,8 @@ def render(root):
         "  driver function under the system's prefix. The next `GetError` on that",
         "  system then returns -1034 (`FUNCTION_NOT_AVAILABLE`) once.",
         "",
-        f"{NA} means the case cannot arise for that export.",
-        "",
-        "## What the words mean",
-        "",
-        "From `include/zelbridge.h`:",
-        "",
-        "```",
-        read_word_meanings(root),
-        "```",
+        f"{NA} means the case cannot arise for that export. What the words mean to",
+        "the drivers of this project: [What the words mean](#what-the-words-mean).",
         "",
         "## Generic API",
         "",
@@ -223,7 +230,7 @@ def render(root):
         "return the driver's result; `ConnectPciBoard` and `Connect` call the",
         "driver's `ConnectPciBoard` when it exports one, else its `Connect`.",
         "",
-        table(generic, columns),
+        table(generic, generic_columns),
         "",
         "## Controller families",
         "",
@@ -242,6 +249,14 @@ def render(root):
         "it exports all 31 functions; it stays loaded until the process ends.",
         "",
         table(graph, columns),
+        "",
+        "## What the words mean",
+        "",
+        "From `include/zelbridge.h`:",
+        "",
+        "```",
+        read_word_meanings(root),
+        "```",
         "",
     ]
     return "\n".join(out)

@@ -1,9 +1,11 @@
 """Checks the site build makes beyond mkdocs' own strict mode.
 
 mkdocs 1.4 names a page left out of the navigation only as information, and
-does not look at the part of a link after "#"; both are faults here. The
-Markdown files outside docs/ (README.md and the rest) link into docs/ and are
-read on a forge: their links to files of the repository are checked too.
+does not look at the part of a link after "#"; both are faults here. So is
+text outside code that reads as an HTML tag ("<prefix>ZEL_DLL.DLL"), which
+a forge and the site both drop from the page. The Markdown files outside
+docs/ (README.md and the rest) link into docs/ and are read on a forge: their
+links to files of the repository and their tags are checked too.
 """
 
 import pathlib
@@ -15,20 +17,31 @@ from mkdocs.exceptions import PluginError
 # A Markdown link or image: [text](target) or [text](target "title").
 LINK = re.compile(r"!?\[[^\]]*\]\(\s*<?([^)\s>]+)>?(?:\s+\"[^\"]*\")?\s*\)")
 FENCE = re.compile(r"^(```|~~~).*?^\1", re.M | re.S)
-INLINE_CODE = re.compile(r"`[^`\n]*`")
+# A code span may run over line ends, not over a blank line.
+INLINE_CODE = re.compile(r"`(?:[^`\n]|\n(?![ \t]*\n))*`")
 EXTERNAL = re.compile(r"^[a-z][a-z0-9+.-]*:", re.I)
+TAG = re.compile(r"</?[A-Za-z][^>\n]*>")
 
 # Markdown files outside docs/ whose links are checked, from the repository's root.
 REPOSITORY_PAGES = ("README.md", "CONTRIBUTING.md", "CHANGELOG.md")
 
 _anchors = {}  # page source path -> the ids of its headings
 _links = []  # (page source path, target page source path, anchor)
+_tags = []  # (page, text that reads as a tag)
+
+
+def without_code(markdown):
+    return INLINE_CODE.sub("", FENCE.sub("", markdown))
 
 
 def links_in(markdown):
     """The link targets of a Markdown text, leaving out code."""
-    text = INLINE_CODE.sub("", FENCE.sub("", markdown))
-    return [match.group(1) for match in LINK.finditer(text)]
+    return [match.group(1) for match in LINK.finditer(without_code(markdown))]
+
+
+def tags_in(markdown):
+    """Text outside code that a Markdown reader takes for an HTML tag."""
+    return TAG.findall(without_code(markdown))
 
 
 def on_nav(nav, config, files):
@@ -41,6 +54,7 @@ def on_nav(nav, config, files):
 
 def on_page_markdown(markdown, page, config, files):
     here = posixpath.dirname(page.file.src_path)
+    _tags.extend((page.file.src_path, tag) for tag in tags_in(markdown))
     for target in links_in(markdown):
         if EXTERNAL.match(target):
             continue
@@ -70,17 +84,21 @@ def on_post_build(config):
         for page, target, anchor in _links
         if target in _anchors and anchor not in _anchors[target]
     ]
+    faults += [f"{page}: {tag} reads as an HTML tag and is not shown: put it in `code`" for page, tag in _tags]
     root = pathlib.Path(config["config_file_path"]).parent
     for name in REPOSITORY_PAGES:
         page = root / name
         if not page.exists():
             faults.append(f"{name} is missing")
             continue
-        for target in links_in(page.read_text(encoding="utf-8")):
+        text = page.read_text(encoding="utf-8")
+        faults += [f"{name}: {tag} reads as an HTML tag and is not shown: put it in `code`" for tag in tags_in(text)]
+        for target in links_in(text):
             path = target.partition("#")[0]
             if path and not EXTERNAL.match(target) and not (root / path).exists():
                 faults.append(f"{name}: link to {path}, which does not exist")
     _links.clear()
     _anchors.clear()
+    _tags.clear()
     if faults:
         raise PluginError("broken links:\n  " + "\n  ".join(faults))

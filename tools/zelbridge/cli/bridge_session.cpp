@@ -3,6 +3,7 @@
 // and an answer the tool will not take.
 #include "bridge_session.h"
 
+#include "diagnosis/check_report.h"
 #include "tool_errors.h"
 
 #include <algorithm>
@@ -44,12 +45,21 @@ BridgeSession::BridgeSession(const BridgeModule& bridge, const std::string& driv
                              const Link& link)
     : bridge_(bridge), prefix_(prefix), driver_(ProbeDriver(driver, prefix))
 {
+    const std::string checkCommand = "zelbridge check --driver " + driver + " --prefix " + prefix;
     index_ = bridge_.DefineSystem(driver.c_str(), prefix.c_str());
     if (index_ < 0) {
         std::string reason = "cannot load the driver library " + driver + " (tried " + driver_.load.fileTried + ")";
         if (!driver_.load.loaded)
             reason += ": " + driver_.load.error.Describe();
-        throw Failure(reason);
+        // The system's error says as much for a missing dependency as for a
+        // missing file, and little of a library of the other architecture.
+        const LoadDiagnosis diagnosis = DiagnoseLoad(ExamineLibrary(driver_.load.fileTried, driver_.load.installPath));
+        if (!diagnosis.problems.empty())
+            reason += "; " + DescribeProblem(diagnosis.problems.front());
+        if (!driver_.load.installPath.empty() && driver.find_first_of("\\/") == std::string::npos)
+            reason += "; a name without a folder is looked for in the install folder " + driver_.load.installPath +
+                      ": give the full path of a driver kept elsewhere";
+        throw Failure(reason + "; \"" + checkCommand + "\" shows where it was looked for and why it does not load");
     }
     const std::vector<Operation> functions = ConnectFunctions(link.kind);
     const std::int32_t result = Connect(link);
@@ -59,8 +69,24 @@ BridgeSession::BridgeSession(const BridgeModule& bridge, const std::string& driv
     for (Operation function : functions)
         names += (names.empty() ? "" : " or ") + FunctionName(function);
     const bool exported = std::any_of(functions.begin(), functions.end(), [&](Operation f) { return Exports(f); });
-    throw Failure("cannot connect with " + link.option + " " + link.value + ": " +
-                  Explain(ErrorAfter(exported, result), names));
+    std::string reason = "cannot connect with " + link.option + " " + link.value + ": " +
+                         Explain(ErrorAfter(exported, result), names);
+    if (!exported)
+        reason += PrefixHint(prefix, checkCommand);
+    throw Failure(reason);
+}
+
+// A driver that lacks the connect function most often has it under another prefix.
+std::string BridgeSession::PrefixHint(const std::string& prefix, const std::string& checkCommand) const
+{
+    const LibraryFile file = ExamineLibrary(driver_.load.fileTried, driver_.load.installPath);
+    std::optional<tool::PrefixHint> hint;
+    if (file.reading && file.reading->status == BinaryReading::Status::kRead)
+        hint = SuggestPrefix(file.reading->image.exports, prefix);
+    if (!hint)
+        return "; \"" + checkCommand + "\" lists what it exports";
+    return "; it exports " + std::to_string(hint->count) + " of the " + std::to_string(kOperationCount) +
+           " operations as \"" + hint->prefix + "\": did you mean --prefix " + hint->prefix + "?";
 }
 
 BridgeSession::~BridgeSession()

@@ -56,6 +56,8 @@ private:
     // "error <code>: <text>", the text from the driver's TranslateError.
     std::string Explain(std::int32_t code, const std::string& functions);
     Reply Failed(std::int32_t code, Operation operation);
+    // "; did you mean --prefix ...?", or where to see what the driver exports.
+    std::string PrefixHint(const std::string& prefix, const std::string& checkCommand) const;
 
     const BridgeModule& bridge_;
     std::string prefix_;

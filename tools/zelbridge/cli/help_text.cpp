@@ -23,12 +23,14 @@ namespace {
     "  --pci BOARD           Connect(BOARD): the driver's ConnectPciBoard, else its Connect\n"
 
 #define ANSWER_WAIT                                                                                     \
-    "A query, a command that ends in ?, is due an answer: the tool waits for it up\n"                   \
-    "to --timeout MS (default 2000), polling the driver, and a query unanswered by\n"                   \
-    "then is an error. Another command's answer is printed if the driver has it by\n"                  \
-    "the time the tool next looks, right after the command or before the next one.\n"                 \
-    "Answers come in the order asked: one that comes after its query was given up\n"                    \
-    "on is printed as \"late answer to QUERY: ANSWER\".\n"
+    "A query, a command whose first word ends in ? (*IDN?, POS? X), is due an\n"                       \
+    "answer: the tool waits for it up to --timeout MS (default 2000), polling the\n"                   \
+    "driver, and a query unanswered by then is an error. Answers come in the order\n"                  \
+    "asked: one that comes after its query was given up on is printed as\n"                           \
+    "\"late answer to QUERY: ANSWER\". Before the next query and before the tool\n"                    \
+    "exits, a query still owed its answer is waited for once more, then given up,\n"                  \
+    "so that no query gets another's answer. Another command is not waited for:\n"                    \
+    "its answer is printed if the driver has it when the tool next looks.\n"
 
 #define DRIVER_LOOKUP                                                                                   \
     "A FILE without a folder is looked for in the install folder when one is set,\n"                   \

@@ -2,6 +2,7 @@
 // query is waited for; every answer is printed next to the command it
 // belongs to, however late it comes.
 #include "bridge_session.h"
+#include "query_rule.h"
 #include "subcommands.h"
 #include "tool_errors.h"
 
@@ -19,8 +20,23 @@ constexpr char kPrompt[] = "zelbridge> ";
 
 using Clock = std::chrono::steady_clock;
 
+// A command named in a message is cut to this, so that a long one does not
+// bury the message.
+constexpr std::string::size_type kLongestShownCommand = 80;
+
+// The command as a message names it.
+std::string Shown(const std::string& command)
+{
+    if (command.size() <= kLongestShownCommand)
+        return command;
+    return command.substr(0, kLongestShownCommand - 20) + "... (" + std::to_string(command.size()) + " characters)";
+}
+
 // Controllers answer in the order they were asked, so an answer that comes
 // after its query was given up on belongs to the oldest query still owed one.
+// Before another query is sent, the owed ones get the timeout once more and
+// are then given up: a query that is never answered must not take the next
+// query's answer for its own.
 class Exchange {
 public:
     Exchange(BridgeSession& session, std::int32_t timeoutMs, std::ostream& out, std::ostream& err)
@@ -28,27 +44,35 @@ public:
     {
     }
 
-    // Sends `command` and prints its answer, waiting for it when it is due
-    // one; false when it failed or a due answer did not come in time.
+    // Sends `command` and prints its answer, waiting for it when it is a
+    // query; false when it failed or its answer did not come in time.
     bool Run(const std::string& command)
     {
+        const bool query = IsQuery(command);
         // Answers that came since the last command are its own, or late ones.
-        if ((!lastCommand_.empty() && !TakeReadyAnswers()) || !Print(command, session_.Submit(command)))
+        bool settled = lastCommand_.empty() || TakeReadyAnswers();
+        if (query && !owed_.empty())
+            settled = Settle(true) && settled;
+        if (!Print(command, session_.Submit(command)))
             return false;
         lastCommand_ = command;
-        if (!IsQuery(command))
-            return TakeReadyAnswers();
+        if (!query)
+            return TakeReadyAnswers() && settled;
         owed_.push_back({command, false});
-        return AwaitOwedAnswers();
+        return AwaitOwedAnswers() && settled;
     }
 
     // Gives the answers still owed the timeout once more and prints whatever
     // else is ready; false when one never came.
     bool Finish()
     {
-        const bool complete = owed_.empty() || AwaitOwedAnswers();
+        const bool complete = Settle(false);
         return TakeReadyAnswers() && complete;
     }
+
+    // Gives the answers still owed the timeout once more, asking the driver
+    // nothing when none is owed.
+    void AwaitLateAnswers() { Settle(false); }
 
 private:
     struct Owed {
@@ -57,11 +81,18 @@ private:
         bool late;
     };
 
-    // A command ending in "?" (trailing blanks aside) asks for an answer.
-    static bool IsQuery(const std::string& command)
+    // Waits once more for the answers owed, then gives up on the rest; says
+    // so when a query follows, whose answer could otherwise be taken for theirs.
+    bool Settle(bool queryFollows)
     {
-        const std::string::size_type last = command.find_last_not_of(" \t");
-        return last != std::string::npos && command[last] == '?';
+        if (owed_.empty() || AwaitOwedAnswers())
+            return true;
+        for (const Owed& owed : owed_)
+            if (queryFollows)
+                err_ << "zelbridge: " << Shown(owed.query) << ": given up after " << 2 * timeout_.count()
+                     << " ms; the answers that follow are taken for the commands sent after it" << std::endl;
+        owed_.clear();
+        return false;
     }
 
     bool TakeReadyAnswers()
@@ -89,7 +120,7 @@ private:
             if (now >= deadline) {
                 for (Owed& owed : owed_) {
                     if (!owed.late)
-                        err_ << "zelbridge: " << owed.query << ": no answer within " << timeout_.count() << " ms"
+                        err_ << "zelbridge: " << Shown(owed.query) << ": no answer within " << timeout_.count() << " ms"
                              << std::endl;
                     owed.late = true;
                 }
@@ -100,7 +131,6 @@ private:
         }
         return true;
     }
-
     // An answer goes to the oldest query owed one; with none owed it is the
     // answer of the last command sent.
     bool Deliver(const BridgeSession::Reply& reply)
@@ -110,7 +140,7 @@ private:
         const Owed owed = owed_.front();
         owed_.pop_front();
         if (owed.late && reply.answer)
-            out_ << "late answer to " << owed.query << ": ";
+            out_ << "late answer to " << Shown(owed.query) << ": ";
         return Print(owed.query, reply);
     }
 
@@ -118,7 +148,7 @@ private:
     bool Print(const std::string& command, const BridgeSession::Reply& reply)
     {
         if (reply.failed) {
-            err_ << "zelbridge: " << command << ": " << reply.error << std::endl;
+            err_ << "zelbridge: " << Shown(command) << ": " << reply.error << std::endl;
             return false;
         }
         if (reply.answer) {
@@ -151,9 +181,13 @@ int RunSend(const Invocation& request, std::ostream& out, std::ostream& err)
     const BridgeModule bridge;
     BridgeSession session(bridge, *request.driver, *request.prefix, *request.link);
     Exchange exchange(session, request.timeoutMs, out, err);
-    for (const std::string& command : request.commands)
-        if (!exchange.Run(command))
+    for (const std::string& command : request.commands) {
+        if (!exchange.Run(command)) {
+            // A query given up on may still be answered late.
+            exchange.AwaitLateAnswers();
             return kFailure;
+        }
+    }
     return exchange.Finish() ? kSuccess : kFailure;
 }
 

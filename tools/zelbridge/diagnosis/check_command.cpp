@@ -76,30 +76,6 @@ void RecordLoad(LibraryCheck& check, const LoadAttempt& load)
                          check.problems.end());
 }
 
-// The prefix that, put before the operation names, gives the most of the
-// library's exported names; offered when it gives more than the prefix given.
-std::optional<PrefixHint> SuggestPrefix(const DriverCheck& check)
-{
-    const std::optional<BinaryReading>& reading = check.library.file.reading;
-    if (check.library.load != LibraryCheck::Load::kLoaded || !reading ||
-        reading->status != BinaryReading::Status::kRead)
-        return std::nullopt;
-    std::map<std::string, std::bitset<kOperationCount>> operationsByPrefix;
-    for (const std::string& name : reading->image.exports)
-        for (unsigned operation = 0; operation < kOperationCount; ++operation) {
-            const std::string suffix = kOperationNames[operation];
-            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                operationsByPrefix[name.substr(0, name.size() - suffix.size())].set(operation);
-        }
-    PrefixHint best;
-    for (const auto& [prefix, operations] : operationsByPrefix)
-        if (operations.count() > best.count)
-            best = {prefix, static_cast<unsigned>(operations.count())};
-    if (best.count <= check.ExportedCount() || best.prefix == check.prefix)
-        return std::nullopt;
-    return best;
-}
-
 RequiredLibraryCheck CheckRequiredLibrary(const RequiredLibrary& library)
 {
     RequiredLibraryCheck result{library, Examine(FileTried(library), ReadInstallPath()), {}};
@@ -146,7 +122,10 @@ int CheckDriver(const std::string& driver, const std::string& prefix, bool json,
         const DriverReport report = ProbeDriver(driver, prefix);
         RecordLoad(check.library, report.load);
         check.exported = report.exported;
-        check.hint = SuggestPrefix(check);
+        const std::optional<BinaryReading>& reading = check.library.file.reading;
+        if (check.library.load == LibraryCheck::Load::kLoaded && reading &&
+            reading->status == BinaryReading::Status::kRead)
+            check.hint = SuggestPrefix(reading->image.exports, prefix);
     }
     Write(check, json, out);
     const bool usable = check.library.load == LibraryCheck::Load::kLoaded && check.library.problems.empty();
@@ -178,6 +157,24 @@ int CheckEverything(bool json, std::ostream& out)
 }
 
 } // namespace
+
+std::optional<PrefixHint> SuggestPrefix(const std::vector<std::string>& exports, const std::string& given)
+{
+    std::map<std::string, std::bitset<kOperationCount>> operationsByPrefix;
+    for (const std::string& name : exports)
+        for (unsigned operation = 0; operation < kOperationCount; ++operation) {
+            const std::string suffix = kOperationNames[operation];
+            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                operationsByPrefix[name.substr(0, name.size() - suffix.size())].set(operation);
+        }
+    PrefixHint best;
+    for (const auto& [prefix, operations] : operationsByPrefix)
+        if (operations.count() > best.count)
+            best = {prefix, static_cast<unsigned>(operations.count())};
+    if (best.count <= operationsByPrefix[given].count() || best.prefix == given)
+        return std::nullopt;
+    return best;
+}
 
 unsigned DriverCheck::ExportedCount() const noexcept
 {

@@ -16,7 +16,7 @@
 namespace zelbridge::tool {
 namespace {
 
-// Members in the order they are set, which is the order the README describes.
+// Members in the order they are set, which is the order docs/reference/check-json.md describes.
 using Json = nlohmann::ordered_json;
 
 // The JSON names of the values of an enumeration.
@@ -74,12 +74,14 @@ Json Module()
 
 Json InstallPath(const InstallPathValue& value)
 {
+    // A value that is not there has no size, ending or folder.
+    const bool stored = value.state != InstallPathValue::State::kNotSet;
     return {{"state", KeyOf(kInstallPathKeys, value.state)},
             {"type", OptionalText(value.type)},
             {"path", OptionalText(value.path)},
-            {"size", value.size},
-            {"terminated", value.terminated},
-            {"folderExists", value.folderExists},
+            {"size", stored ? Json(value.size) : Json()},
+            {"terminated", stored ? Json(value.terminated) : Json()},
+            {"folderExists", stored ? Json(value.folderExists) : Json()},
             {"key", OptionalText(value.key)},
             {"view", OptionalText(value.view)},
             {"otherView", value.other ? Json{{"key", value.other->key},

@@ -59,6 +59,13 @@ struct PrefixHint {
     unsigned count = 0;
 };
 
+// The prefix that, put before the operation names, gives the most of the
+// names `exports` holds; offered when it gives more than the prefix `given`.
+std::optional<PrefixHint> SuggestPrefix(const std::vector<std::string>& exports, const std::string& given);
+
+// One line on what keeps a library from loading, without the folders searched.
+std::string DescribeProblem(const LoadProblem& problem);
+
 struct DriverCheck {
     std::string driver;
     std::string prefix;

@@ -249,4 +249,9 @@ void WriteText(const Overview& overview, std::ostream& out)
     out << "\"zelbridge check --family NAME\" shows where a family library was looked for and why it does not load.\n";
 }
 
+std::string DescribeProblem(const LoadProblem& problem)
+{
+    return Describe(problem);
+}
+
 } // namespace zelbridge::tool

@@ -54,13 +54,23 @@ bool HoldsALibrary(const fs::path& folder)
     return false;
 }
 
+// A file for a folder is a plain mistake and is refused; a folder that is
+// not there yet, or still empty, may be filled after, and is only warned of.
 void WarnAbout(const std::string& folder, std::ostream& err)
 {
     std::error_code error;
-    if (!fs::is_directory(folder, error))
-        err << "zelbridge: warning: " << folder << " is not a folder (yet); stored all the same\n";
+    const fs::file_status status = fs::status(folder, error);
+    const fs::path parent = fs::path(folder).parent_path();
+    if (fs::exists(status) && !fs::is_directory(status))
+        throw Failure(folder + " is a file, not a folder: give the folder that holds the driver libraries" +
+                      (parent.empty() ? std::string() : ", such as " + parent.string()));
+    const char* const stored = os::kSettingIsWritable ? "; stored all the same" : "";
+    if (!fs::exists(status))
+        err << "zelbridge: warning: " << folder << " does not exist (yet)" << stored
+            << "; put the driver libraries there\n";
     else if (!HoldsALibrary(folder))
-        err << "zelbridge: warning: " << folder << " holds no library for " ZELBRIDGE_MODULE_FILE " to load; stored all the same\n";
+        err << "zelbridge: warning: " << folder << " holds no library for " ZELBRIDGE_MODULE_FILE " to load" << stored
+            << "; put the driver libraries there\n";
 }
 
 [[noreturn]] void FailToChange(const char* what, const InstallPathValue& place, std::uint32_t code)
@@ -80,13 +90,12 @@ int StorePath(const std::string& written, std::ostream& out, std::ostream& err)
         throw Failure("the path is " + std::to_string(folder.size()) + " characters long; " ZELBRIDGE_MODULE_FILE
                       " reads at most " + std::to_string(LongestInstallPath()));
     const InstallPathValue before = ExamineInstallPath();
+    WarnAbout(folder, err);
     if (!os::kSettingIsWritable) {
-        out << "The install path is the environment variable " << before.key << "; set it in the shell that runs "
-            << "the application:\n  export " << before.key << "='" << folder << "'\n";
-        WarnAbout(folder, err);
+        out << "The install path is the environment variable " << before.key << "; nothing is stored: set it in "
+            << "the shell that runs the application:\n  export " << before.key << "='" << folder << "'\n";
         return kSuccess;
     }
-    WarnAbout(folder, err);
     if (const std::uint32_t code = os::WriteSetting(folder))
         FailToChange("write", before, code);
     out << "Install path set to " << folder << " in " << PlaceText(before) << ".\n"
