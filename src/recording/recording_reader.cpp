@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace zelbridge::recording {
 namespace {
@@ -288,6 +288,13 @@ private:
     std::set<std::string> withoutText_;
 };
 
+// The C library's words for an error number, without its shared buffer:
+// the simulator's connects may open recordings on several threads at once.
+std::string SystemReason(int number)
+{
+    return std::generic_category().message(number);
+}
+
 } // namespace
 
 bool IsRecording(std::string_view text) noexcept
@@ -344,7 +351,7 @@ LoadedRecording LoadRecording(const std::string& path) noexcept
     try {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (!file)
-            return LoadedRecording{nullptr, "cannot open the recording \"" + path + "\": " + std::strerror(errno)};
+            return LoadedRecording{nullptr, "cannot open the recording \"" + path + "\": " + SystemReason(errno)};
         std::string content;
         char chunk[1 << 16];
         std::size_t read = 0;
@@ -353,7 +360,7 @@ LoadedRecording LoadRecording(const std::string& path) noexcept
         const int failure = std::ferror(file) ? errno : 0;
         std::fclose(file);
         if (failure)
-            return LoadedRecording{nullptr, "cannot read the recording \"" + path + "\": " + std::strerror(failure)};
+            return LoadedRecording{nullptr, "cannot read the recording \"" + path + "\": " + SystemReason(failure)};
         if (!IsRecording(content))
             return LoadedRecording{nullptr, "\"" + path + "\" is not a recording: its first line is not a record with an " +
                                                 Quoted(kEntryField) + " or a " + Quoted(kFormatField)};
