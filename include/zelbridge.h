@@ -6,6 +6,11 @@
 #ifndef ZELBRIDGE_H
 #define ZELBRIDGE_H
 
+/* The version of Zelbridge this header belongs to. */
+#define ZELBRIDGE_VERSION_MAJOR 1
+#define ZELBRIDGE_VERSION_MINOR 0
+#define ZELBRIDGE_VERSION_PATCH 0
+
 #include <stddef.h>
 
 #if defined(_WIN32)

@@ -7,12 +7,14 @@
 // cannot use with a negative result, keeps that failure for GetError, and
 // always leaves a terminated text in a caller's buffer.
 #include "api/driver_contract.h"
+#include "api/spin_lock.h"
 #include "command_interpreter.h"
 #include "connection_table.h"
 #include "loopback_errors.h"
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <type_traits>
 
 using zelbridge::ConnectionId;
@@ -24,6 +26,13 @@ namespace {
 ConnectionTable connections;
 static_assert(std::is_trivially_destructible_v<ConnectionTable>,
               "Zelbridge may close connections after static destructors have run");
+// Calls may come from any thread. Each entry point holds this lock for its
+// whole call, so that a connection it found cannot be closed or handed out
+// again under it, and a failure it keeps is the one it caused. Like the
+// table, the lock must outlive static destructors.
+zelbridge::SpinLock tableLock;
+static_assert(std::is_trivially_destructible_v<zelbridge::SpinLock>);
+using TableGuard = std::lock_guard<zelbridge::SpinLock>;
 
 // The one device the loopback offers on the USB bus.
 constexpr char kUsbDevice[] = "LOOPBACK";
@@ -115,11 +124,13 @@ extern "C" {
 // There is nothing to set up: the loopback connects as a dialog's defaults would.
 std::int32_t ZELBRIDGE_STDCALL LOOP_InterfaceSetupDlg(Word)
 {
+    const TableGuard guard(tableLock);
     return OpenConnection("setup dialog, rs232 port %d, %d baud", 1, 9600);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectRS232(Word port, Word baud)
 {
+    const TableGuard guard(tableLock);
     if (!IsSerialLink(port, baud))
         return connections.ConnectFailed(kInvalidArgument);
     return OpenConnection("rs232 port %d, %d baud", static_cast<int>(port), static_cast<int>(baud));
@@ -127,6 +138,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectRS232(Word port, Word baud)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectNIgpib(Word board, Word device)
 {
+    const TableGuard guard(tableLock);
     if (!IsBoard(board) || device < 0 || device > kHighestGpibDevice)
         return connections.ConnectFailed(kInvalidArgument);
     return OpenConnection("gpib board %d, device %d", static_cast<int>(board), static_cast<int>(device));
@@ -134,6 +146,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectNIgpib(Word board, Word device)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectPciBoard(Word board)
 {
+    const TableGuard guard(tableLock);
     if (!IsBoard(board))
         return connections.ConnectFailed(kInvalidArgument);
     return OpenConnection("pci board %d", static_cast<int>(board));
@@ -141,6 +154,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectPciBoard(Word board)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_Connect(Word board)
 {
+    const TableGuard guard(tableLock);
     if (!IsBoard(board))
         return connections.ConnectFailed(kInvalidArgument);
     return OpenConnection("board %d", static_cast<int>(board));
@@ -148,6 +162,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_Connect(Word board)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectTCPIP(Word host, Word port)
 {
+    const TableGuard guard(tableLock);
     const char* hostName = reinterpret_cast<const char*>(host);
     if (!IsText(hostName, kHostCapacity) || port < 1 || port > kHighestTcpPort)
         return connections.ConnectFailed(kInvalidArgument);
@@ -156,6 +171,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectTCPIP(Word host, Word port)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectDaisyChainDevice(Word chain, Word device)
 {
+    const TableGuard guard(tableLock);
     const DaisyChain* daisyChain = connections.FindChain(static_cast<std::int32_t>(chain));
     if (!daisyChain)
         return connections.ConnectFailed(kNotConnected);
@@ -169,6 +185,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectDaisyChainDevice(Word chain, Word dev
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectUSB(Word description)
 {
+    const TableGuard guard(tableLock);
     const char* device = reinterpret_cast<const char*>(description);
     if (!device)
         return connections.ConnectFailed(kInvalidArgument);
@@ -181,17 +198,20 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ConnectUSB(Word description)
 // Writes the devices found, one description, and returns how many there are.
 std::int32_t ZELBRIDGE_STDCALL LOOP_ListUSB(Word buffer, Word size)
 {
+    const TableGuard guard(tableLock);
     return ListDevices(buffer, size);
 }
 
 // As ListUSB; the loopback has no search options to honour.
 std::int32_t ZELBRIDGE_STDCALL LOOP_EnumerateUSB(Word buffer, Word size, Word)
 {
+    const TableGuard guard(tableLock);
     return ListDevices(buffer, size);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_TranslateError(Word code, Word buffer, Word size)
 {
+    const TableGuard guard(tableLock);
     const char* text = ErrorText(static_cast<std::int32_t>(code));
     char unknown[48];
     if (!text) {
@@ -204,6 +224,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_TranslateError(Word code, Word buffer, Word 
 // The remaining arguments carry options a serial chain does not need here.
 std::int32_t ZELBRIDGE_STDCALL LOOP_OpenRS232DaisyChain(Word port, Word baud, Word, Word, Word)
 {
+    const TableGuard guard(tableLock);
     if (!IsSerialLink(port, baud))
         return connections.ConnectFailed(kInvalidArgument);
     char link[kLinkCapacity];
@@ -214,6 +235,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_OpenRS232DaisyChain(Word port, Word baud, Wo
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_CloseDaisyChain(Word chain)
 {
+    const TableGuard guard(tableLock);
     if (!connections.FindChain(static_cast<std::int32_t>(chain)))
         return kNotConnected;
     connections.CloseChain(static_cast<std::int32_t>(chain));
@@ -222,6 +244,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_CloseDaisyChain(Word chain)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_IsConnected(ConnectionId id)
 {
+    const TableGuard guard(tableLock);
     return connections.Find(id) ? 1 : 0;
 }
 
@@ -229,6 +252,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_IsConnected(ConnectionId id)
 // its detach step under the loader lock: it only marks a slot closed.
 std::int32_t ZELBRIDGE_STDCALL LOOP_CloseConnection(ConnectionId id)
 {
+    const TableGuard guard(tableLock);
     if (!connections.Find(id))
         return kNotConnected;
     connections.Close(id);
@@ -237,6 +261,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_CloseConnection(ConnectionId id)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_SetErrorCheck(ConnectionId id, Word enabled)
 {
+    const TableGuard guard(tableLock);
     return OnConnection(id, [&](Connection& connection) {
         connection.errorCheck = enabled != 0;
         return kNoError;
@@ -248,6 +273,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_SetErrorCheck(ConnectionId id, Word enabled)
 // one unreported, and otherwise "not connected".
 std::int32_t ZELBRIDGE_STDCALL LOOP_GetError(ConnectionId id)
 {
+    const TableGuard guard(tableLock);
     if (Connection* connection = connections.Find(id)) {
         const std::int32_t error = connection->error;
         connection->error = kNoError;
@@ -259,6 +285,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_GetError(ConnectionId id)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ZelCommandset(ConnectionId id, const char* command)
 {
+    const TableGuard guard(tableLock);
     return OnConnection(id, [&](Connection& connection) { return Execute(connection, command); });
 }
 
@@ -266,6 +293,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ZelCommandset(ConnectionId id, const char* c
 // in the buffer, so that the caller can ask again with more room.
 std::int32_t ZELBRIDGE_STDCALL LOOP_ZelGetAnswer(ConnectionId id, char* answer, std::int32_t size)
 {
+    const TableGuard guard(tableLock);
     ClearOut(answer, size);
     return OnConnection(id, [&](Connection& connection) {
         const char* pending = connection.answers.Front();
@@ -282,6 +310,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ZelGetAnswer(ConnectionId id, char* answer, 
 // answer is pending.
 std::int32_t ZELBRIDGE_STDCALL LOOP_ZelGetAnswerSize(ConnectionId id, std::int32_t* answerSize)
 {
+    const TableGuard guard(tableLock);
     if (!answerSize)
         return OnConnection(id, [](Connection&) { return static_cast<std::int32_t>(kInvalidArgument); });
     *answerSize = 0;
@@ -294,31 +323,37 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ZelGetAnswerSize(ConnectionId id, std::int32
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_SetQMC(ConnectionId id, Word, Word, Word)
 {
+    const TableGuard guard(tableLock);
     return Unsupported(id);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_GetQMC(ConnectionId id, Word, Word, Word)
 {
+    const TableGuard guard(tableLock);
     return Unsupported(id);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_SetQMCA(ConnectionId id, Word, Word, Word, Word)
 {
+    const TableGuard guard(tableLock);
     return Unsupported(id);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_GetQMCA(ConnectionId id, Word, Word, Word, Word)
 {
+    const TableGuard guard(tableLock);
     return Unsupported(id);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_OpenUserStagesEditDialog(ConnectionId id)
 {
+    const TableGuard guard(tableLock);
     return Unsupported(id);
 }
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_OpenQxStagesEditDialog(ConnectionId id)
 {
+    const TableGuard guard(tableLock);
     return Unsupported(id);
 }
 
@@ -326,6 +361,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_OpenQxStagesEditDialog(ConnectionId id)
 // straight back with the next ReceiveNonZELString.
 std::int32_t ZELBRIDGE_STDCALL LOOP_SendNonZELString(ConnectionId id, Word text)
 {
+    const TableGuard guard(tableLock);
     const char* sent = reinterpret_cast<const char*>(text);
     return OnConnection(id, [&](Connection& connection) {
         if (!sent)
@@ -340,6 +376,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_SendNonZELString(ConnectionId id, Word text)
 
 std::int32_t ZELBRIDGE_STDCALL LOOP_ReceiveNonZELString(ConnectionId id, Word buffer, Word size)
 {
+    const TableGuard guard(tableLock);
     char* received = reinterpret_cast<char*>(buffer);
     ClearOut(received, size);
     return OnConnection(id, [&](Connection& connection) {

@@ -1,6 +1,8 @@
 // The texts of the loopback driver's error codes.
 #include "loopback_errors.h"
 
+#include "api/driver_contract.h"
+
 namespace loopback {
 namespace {
 
@@ -21,6 +23,7 @@ constexpr ErrorEntry kErrors[] = {
     {kCommandTooLong, "command too long"},
     {kNotSupported, "not supported by the loopback driver"},
     {kNoSuchDevice, "no such device"},
+    {FUNCTION_NOT_AVAILABLE, FUNCTION_NOT_AVAILABLE_TEXT},
 };
 
 } // namespace

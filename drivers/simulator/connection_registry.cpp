@@ -1,6 +1,8 @@
 // Handing out, finding and closing simulated connections and daisy chains.
 #include "connection_registry.h"
 
+#include "api/driver_contract.h"
+
 #include <atomic>
 #include <limits>
 
@@ -150,6 +152,8 @@ std::string ConnectionRegistry::Translate(std::int32_t code)
         if (found != errors.end())
             return found->second;
     }
+    if (code == FUNCTION_NOT_AVAILABLE)
+        return FUNCTION_NOT_AVAILABLE_TEXT;
     return "unknown error code " + std::to_string(code);
 }
 

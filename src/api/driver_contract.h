@@ -10,6 +10,9 @@
 // A needed driver function or driver library is not available; the same
 // value, spelled the same way, as in the public header.
 #define FUNCTION_NOT_AVAILABLE (-1034)
+// What a driver's TranslateError says of that code: a caller hands every
+// failure it got to the driver of its system, the bridge's own included.
+#define FUNCTION_NOT_AVAILABLE_TEXT "function not available"
 
 #if defined(_WIN32)
 #define ZELBRIDGE_STDCALL __stdcall

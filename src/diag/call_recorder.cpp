@@ -66,9 +66,13 @@ double CallRecorder::Elapsed() noexcept
 std::uint32_t CallRecorder::ThreadNumber() noexcept
 {
     static std::atomic<std::uint32_t> lastNumber{0};
-    thread_local std::uint32_t number = 0;
-    if (number == 0)
+    // The number is the slot's value itself (see ThreadSlot for why not thread_local).
+    static platform::ThreadSlot numberSlot;
+    auto number = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(numberSlot.Get()));
+    if (number == 0) {
         number = ++lastNumber;
+        numberSlot.Set(reinterpret_cast<void*>(static_cast<std::uintptr_t>(number)));
+    }
     return number;
 }
 

@@ -1,39 +1,40 @@
 // The trace stream's modes and write operations, and the time-stamp manipulators.
 #include "diag/trace_stream.h"
 
+#include "api/spin_lock.h"
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <new>
 #include <streambuf>
 #include <string>
 
 namespace zelbridge {
 namespace {
 
-// Per thread: several threads may format a time stamp at once.
-thread_local char timestampText[200];
-
-const char* FormatTimestamp(std::tm* (*convert)(const std::time_t*), const char* format) noexcept
+const char* FormatTimestamp(std::tm* (*convert)(const std::time_t*), const char* format, TimestampText& text) noexcept
 {
     const std::time_t now = std::time(nullptr);
     const std::tm* parts = convert(&now);
-    if (!parts || std::strftime(timestampText, 199, format, parts) == 0)
-        timestampText[0] = '\0';
-    return timestampText;
+    if (!parts || std::strftime(text, sizeof text - 1, format, parts) == 0)
+        text[0] = '\0';
+    return text;
 }
 
-const char* FormatGmtTimestamp() noexcept
+const char* FormatGmtTimestamp(TimestampText& text) noexcept
 {
-    return FormatTimestamp(&std::gmtime, "%H:%M:%S - %A, %B %d, %Y (GMT)");
+    return FormatTimestamp(&std::gmtime, "%H:%M:%S - %A, %B %d, %Y (GMT)", text);
 }
 
-// The line a thread is gathering for a trace file. Plain data, so that it
-// needs no construction and no destruction on any thread, and lives as long
-// as the thread: reading it is safe even while the process exits.
+// The line a thread is gathering for a trace file. Plain data, made on the
+// thread's first trace item and freed when the thread ends or the module is
+// unloaded; a process that exits keeps it, so that reading it stays safe.
 struct PendingLine {
     // A line longer than this goes out in pieces of this size.
     static constexpr std::size_t kCapacity = 1024;
@@ -41,17 +42,76 @@ struct PendingLine {
     const RecordFile* file;
     std::size_t length;
     char text[kCapacity];
+    // Every thread's line, for the unload to free.
+    PendingLine* next;
+    PendingLine* previous;
 };
-thread_local PendingLine pendingLine;
 
-// The calling thread's line for `file`. What it held for another file is
-// dropped: that file's stream may be gone.
-PendingLine& LineFor(const RecordFile& file) noexcept
+// The lines of all threads, for FreeTraceLines(); changed only when a thread
+// makes its first line or ends.
+class LineList {
+public:
+    void Add(PendingLine* line) noexcept
+    {
+        const std::lock_guard<SpinLock> guard(lock_);
+        line->next = first_;
+        if (first_)
+            first_->previous = line;
+        first_ = line;
+    }
+    void Remove(PendingLine* line) noexcept
+    {
+        const std::lock_guard<SpinLock> guard(lock_);
+        (line->previous ? line->previous->next : first_) = line->next;
+        if (line->next)
+            line->next->previous = line->previous;
+    }
+    PendingLine* TakeAll() noexcept
+    {
+        const std::lock_guard<SpinLock> guard(lock_);
+        PendingLine* const all = first_;
+        first_ = nullptr;
+        return all;
+    }
+
+private:
+    SpinLock lock_;
+    PendingLine* first_ = nullptr;
+};
+LineList allLines;
+
+void FreeLine(void* value)
 {
-    PendingLine& line = pendingLine;
-    if (line.file != &file) {
-        line.file = &file;
-        line.length = 0;
+    auto* line = static_cast<PendingLine*>(value);
+    allLines.Remove(line);
+    delete line;
+}
+
+platform::ThreadSlot lineSlot(&FreeLine);
+
+PendingLine* CurrentLine() noexcept
+{
+    return static_cast<PendingLine*>(lineSlot.Get());
+}
+
+// The calling thread's line for `file`, null when none can be made. What it
+// held for another file is dropped: that file's stream may be gone.
+PendingLine* LineFor(const RecordFile& file) noexcept
+{
+    PendingLine* line = CurrentLine();
+    if (!line) {
+        line = new (std::nothrow) PendingLine{};
+        if (!line)
+            return nullptr;
+        if (!lineSlot.Set(line)) {
+            delete line;
+            return nullptr;
+        }
+        allLines.Add(line);
+    }
+    if (line->file != &file) {
+        line->file = &file;
+        line->length = 0;
     }
     return line;
 }
@@ -67,7 +127,10 @@ void Emit(PendingLine& line, RecordFile& file) noexcept
 // what is gathered to the file in one append.
 void AppendToLine(RecordFile& file, const char* text, std::size_t length) noexcept
 {
-    PendingLine& line = LineFor(file);
+    PendingLine* const current = LineFor(file);
+    if (!current)
+        return;
+    PendingLine& line = *current;
     while (length > 0) {
         const std::size_t room = PendingLine::kCapacity - line.length;
         const std::size_t span = std::min(length, room);
@@ -113,19 +176,37 @@ private:
 // destroyed after everything else at exit.
 TraceStream detail::theTraceStream __attribute__((init_priority(101)))(platform::Setting("ZELBRIDGE_TRACE"));
 
+// A trace that was asked for and is not there is said once, on the debug
+// output, so that a wrong setting does not look like a quiet program.
 TraceStream::TraceStream(const char* setting)
 {
     const char* filePrefix = "file:";
     const std::size_t filePrefixLength = std::strlen(filePrefix);
+    char said[600];
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
+        const char* path = setting + filePrefixLength;
         auto file = std::make_unique<RecordFile>();
-        if (file->Open(setting + filePrefixLength))
+        errno = 0;
+        if (file->Open(path)) {
             file_ = file.release();
-        enabled_ = file_ != nullptr;
+            enabled_ = true;
+            return;
+        }
+        const int cause = errno;
+        std::snprintf(said, sizeof said,
+                      "Zelbridge: the trace file %s named by ZELBRIDGE_TRACE cannot be opened (%s); nothing is traced\n",
+                      path, cause != 0 ? std::strerror(cause) : "reason unknown");
+        platform::DebugOutput(said);
         return;
     }
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
     enabled_ = debugOutput_;
+    if (!enabled_ && setting && *setting != '\0' && std::strcmp(setting, "0") != 0) {
+        std::snprintf(said, sizeof said,
+                      "Zelbridge: ZELBRIDGE_TRACE=%s is not understood (debug, file:PATH or 0); nothing is traced\n",
+                      setting);
+        platform::DebugOutput(said);
+    }
 }
 
 TraceStream::~TraceStream()
@@ -134,8 +215,9 @@ TraceStream::~TraceStream()
     // operating system closes it: a thread still calling may be tracing
     // through it. Every line is already written, so nothing is lost.
     if (this == &Instance()) {
-        if (file_ && pendingLine.file == file_)
-            Emit(pendingLine, *file_);
+        PendingLine* const line = CurrentLine();
+        if (file_ && line && line->file == file_)
+            Emit(*line, *file_);
         return;
     }
     CloseFile();
@@ -145,8 +227,9 @@ void TraceStream::CloseFile() noexcept
 {
     if (!file_)
         return;
-    if (pendingLine.file == file_)
-        Emit(pendingLine, *file_);
+    PendingLine* const line = CurrentLine();
+    if (line && line->file == file_)
+        Emit(*line, *file_);
     enabled_ = false;
     delete file_;
     file_ = nullptr;
@@ -194,10 +277,11 @@ TraceStream& TraceStream::WriteUnsigned(std::uint32_t value)
 TraceStream& TraceStream::WriteManipulator(Manipulator manipulator)
 {
     const char* text = "\n";
+    TimestampText timestamp;
     if (manipulator == &GmtTimestamp)
-        text = FormatGmtTimestamp();
+        text = FormatGmtTimestamp(timestamp);
     else if (manipulator == &LocalTimestamp)
-        text = FormatLocalTimestamp();
+        text = FormatLocalTimestamp(timestamp);
     else if (!debugOutput_ && manipulator != static_cast<Manipulator>(&std::endl<char, std::char_traits<char>>)) {
         // Made only for a manipulator of a caller's own: an ostream per call
         // keeps every formatting state on this thread.
@@ -230,17 +314,29 @@ TraceStream& TraceStream::WriteBounded(const char* text, std::int32_t capacity)
 
 std::ostream& GmtTimestamp(std::ostream& stream)
 {
-    return stream << FormatGmtTimestamp();
+    TimestampText text;
+    return stream << FormatGmtTimestamp(text);
 }
 
 std::ostream& LocalTimestamp(std::ostream& stream)
 {
-    return stream << FormatLocalTimestamp();
+    TimestampText text;
+    return stream << FormatLocalTimestamp(text);
 }
 
-const char* FormatLocalTimestamp() noexcept
+const char* FormatLocalTimestamp(TimestampText& text) noexcept
 {
-    return FormatTimestamp(&std::localtime, "%H:%M:%S - %A, %B %d, %Y");
+    return FormatTimestamp(&std::localtime, "%H:%M:%S - %A, %B %d, %Y", text);
+}
+
+void FreeTraceLines() noexcept
+{
+    for (PendingLine* line = allLines.TakeAll(); line;) {
+        PendingLine* const next = line->next;
+        delete line;
+        line = next;
+    }
+    lineSlot.Set(nullptr);
 }
 
 } // namespace zelbridge

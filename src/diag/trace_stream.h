@@ -69,10 +69,15 @@ private:
     bool enabled_ = false;
 };
 
-// Time-stamp manipulators; the text lives in a buffer of the calling thread's
-// until it formats its next time stamp.
+// Time-stamp manipulators.
 std::ostream& GmtTimestamp(std::ostream& stream);
 std::ostream& LocalTimestamp(std::ostream& stream);
-const char* FormatLocalTimestamp() noexcept;
+using TimestampText = char[200];
+// Formats into `text` and returns it.
+const char* FormatLocalTimestamp(TimestampText& text) noexcept;
+
+// Frees every thread's unfinished trace line: at the module's unload, after
+// its stream's file is closed.
+void FreeTraceLines() noexcept;
 
 } // namespace zelbridge

@@ -4,7 +4,10 @@
 // cannot) and a call after the first is one atomic read.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 namespace zelbridge {
@@ -17,15 +20,21 @@ namespace zelbridge {
 // of a call that finds nothing available instead.
 class LibraryLoadScope {
 public:
-    LibraryLoadScope() noexcept { ++depth_; }
-    ~LibraryLoadScope() { --depth_; }
+    LibraryLoadScope() noexcept { Add(1); }
+    ~LibraryLoadScope() { Add(-1); }
     LibraryLoadScope(const LibraryLoadScope&) = delete;
     LibraryLoadScope& operator=(const LibraryLoadScope&) = delete;
 
-    static bool active() noexcept { return depth_ > 0; }
+    static bool active() noexcept { return depth_.Get() != nullptr; }
 
 private:
-    static inline thread_local int depth_ = 0;
+    // The depth is the slot's value itself: nothing to allocate or free.
+    static void Add(std::intptr_t step) noexcept
+    {
+        depth_.Set(reinterpret_cast<void*>(reinterpret_cast<std::intptr_t>(depth_.Get()) + step));
+    }
+
+    static inline platform::ThreadSlot depth_;
 };
 
 class FirstUseGate {

@@ -6,6 +6,7 @@
 #include "diag/trace_stream.h"
 #include "families/family_lifecycle.h"
 #include "loader/library_loader.h"
+#include "platform/platform.h"
 
 namespace zelbridge {
 
@@ -27,7 +28,9 @@ void FreeModuleTables() noexcept
     SystemTable::FreeInstance();
     FreeInstallPaths();
     TraceStream::Instance().CloseFile();
+    FreeTraceLines();
     CallRecorder::Instance().Close();
+    platform::FreeThreadSlots();
 }
 
 } // namespace zelbridge

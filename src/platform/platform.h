@@ -3,6 +3,7 @@
 // One implementation per platform is chosen by the build; no OS header leaks out.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -53,6 +54,43 @@ std::uint32_t TickCount() noexcept;
 
 // Sends one text to the debugger output (standard error off Windows).
 void DebugOutput(const char* text) noexcept;
+
+// One pointer of storage per thread, for the module's own per-thread state.
+// Its slot is taken from the operating system on the first Set() (TlsAlloc,
+// pthread_key_create) and given back by FreeThreadSlots() when the module
+// is unloaded. A thread_local variable would not do: MinGW makes it emulated
+// storage whose slot no unload gives back, and a process has 1,088 of them.
+class ThreadSlot {
+public:
+    // Runs on a thread that ends holding a value, with that value.
+    using ThreadEnd = void (*)(void* value);
+
+    constexpr ThreadSlot() noexcept = default;
+    constexpr explicit ThreadSlot(ThreadEnd threadEnd) noexcept : threadEnd_(threadEnd) {}
+    ThreadSlot(const ThreadSlot&) = delete;
+    ThreadSlot& operator=(const ThreadSlot&) = delete;
+
+    // The calling thread's value; null until it sets one. Takes no slot.
+    void* Get() const noexcept;
+    // False, and nothing kept, when the process has no slot left.
+    bool Set(void* value) noexcept;
+
+    ThreadEnd threadEnd() const noexcept { return threadEnd_; }
+
+private:
+    // The operating system's slot plus one; 0 while none is taken.
+    std::uintptr_t TakeSlot() noexcept;
+
+    ThreadEnd threadEnd_ = nullptr;
+    std::atomic<std::uintptr_t> slot_{0};
+
+    friend void FreeThreadSlots() noexcept;
+};
+
+// Gives every ThreadSlot's operating-system slot back; each thread's values
+// are forgotten (their owners free what they point to first). For the
+// module's unload, when no thread calls in any more.
+void FreeThreadSlots() noexcept;
 
 #if defined(_WIN32)
 inline constexpr char kPathSeparator = '\\';

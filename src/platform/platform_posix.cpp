@@ -5,6 +5,7 @@
 #include "platform/platform_native.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +33,13 @@ bool RetriesWithOwnFolder(const char*) noexcept
 
 ModuleHandle OpenModule(const char* fileName) noexcept
 {
+    // dlopen takes no name, or an empty one, for the program itself;
+    // LoadLibraryA loads nothing for them, and neither does the module.
+    if (!fileName || *fileName == '\0') {
+        SetLastError(ENOENT);
+        std::snprintf(lastLoadFailure, sizeof lastLoadFailure, "no library name");
+        return nullptr;
+    }
     errno = 0;
     ModuleHandle module = ::dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
     if (!module) {
@@ -93,6 +101,30 @@ const char* Setting(const char* name) noexcept
 }
 
 namespace native {
+
+bool CreateThreadSlot(std::uintptr_t& slot, void (*threadEnd)(void*)) noexcept
+{
+    pthread_key_t key{};
+    if (::pthread_key_create(&key, threadEnd) != 0)
+        return false;
+    slot = key;
+    return true;
+}
+
+void DeleteThreadSlot(std::uintptr_t slot) noexcept
+{
+    ::pthread_key_delete(static_cast<pthread_key_t>(slot));
+}
+
+void* ThreadSlotValue(std::uintptr_t slot) noexcept
+{
+    return ::pthread_getspecific(static_cast<pthread_key_t>(slot));
+}
+
+bool SetThreadSlotValue(std::uintptr_t slot, void* value) noexcept
+{
+    return ::pthread_setspecific(static_cast<pthread_key_t>(slot), value) == 0;
+}
 
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {

@@ -1,11 +1,18 @@
 // Win32 implementation of the platform seam.
 #include "platform/platform.h"
 #include "platform/platform_native.h"
+#include "platform/thread_slots.h"
 
+#include <pthread.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+namespace __gnu_cxx {
+// The C++ runtime's release of its own allocations, made for leak checkers.
+void __freeres() noexcept;
+} // namespace __gnu_cxx
 
 namespace zelbridge::platform {
 namespace {
@@ -107,6 +114,33 @@ const char* Setting(const char* name) noexcept
 
 namespace native {
 
+bool CreateThreadSlot(std::uintptr_t& slot, void (*)(void*)) noexcept
+{
+    const DWORD index = ::TlsAlloc();
+    slot = index;
+    return index != TLS_OUT_OF_INDEXES;
+}
+
+void DeleteThreadSlot(std::uintptr_t slot) noexcept
+{
+    ::TlsFree(static_cast<DWORD>(slot));
+}
+
+void* ThreadSlotValue(std::uintptr_t slot) noexcept
+{
+    // TlsGetValue clears the last error on success, and a caller may be
+    // about to read a failed load's.
+    const DWORD error = ::GetLastError();
+    void* value = ::TlsGetValue(static_cast<DWORD>(slot));
+    ::SetLastError(error);
+    return value;
+}
+
+bool SetThreadSlotValue(std::uintptr_t slot, void* value) noexcept
+{
+    return ::TlsSetValue(static_cast<DWORD>(slot), value) != 0;
+}
+
 bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept
 {
     HKEY key = nullptr;
@@ -133,3 +167,66 @@ void DebugOutput(const char* text) noexcept
 
 } // namespace native
 } // namespace zelbridge::platform
+
+// winpthreads' own lookup of a thread's record from its identifier.
+extern "C" void* __pth_gpointer_locked(pthread_t thread);
+
+namespace {
+
+// MinGW's thread library, linked into each module, takes a slot of its own
+// the first time it runs, and never gives it back. It runs during every
+// 32-bit load (registering the module's exception-unwinding tables takes a
+// lock through it), and wherever the C++ runtime initialises something once
+// (its locale, for a file stream). So the module makes it take its slot at
+// load, always, and frees it at unload, once the library's own callback has
+// freed its records. The slot is the one that holds the calling thread's
+// record of the library's, so it is found by that value.
+void TakeRuntimeThreadSlot() noexcept
+{
+    pthread_self();
+}
+
+void FreeRuntimeThreadSlot() noexcept
+{
+    void* const record = __pth_gpointer_locked(pthread_self());
+    if (!record)
+        return;
+    constexpr DWORD kProcessSlots = TLS_MINIMUM_AVAILABLE + 1024;
+    for (DWORD slot = 0; slot < kProcessSlots; ++slot) {
+        if (::TlsGetValue(slot) == record) {
+            ::TlsFree(slot);
+            return;
+        }
+    }
+}
+
+// Called by the loader for each thread that ends and for the module's unload:
+// after the C runtime's and the thread library's own callbacks (the loader
+// runs them in the order of their sections' names), before DllMain. Nothing
+// the detach step does next needs the thread library's slot: its locks are
+// uncontended by then, and an uncontended lock does not look at the slot.
+void NTAPI ThreadStorageCallback(PVOID, DWORD reason, PVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        TakeRuntimeThreadSlot();
+    } else if (reason == DLL_THREAD_DETACH) {
+        zelbridge::platform::EndThread();
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        // A process that ends takes everything with it; an unload gives
+        // back what the runtime linked into the module took at load: its
+        // thread slot, and the C++ runtime's reserve for throwing exceptions
+        // when memory runs out (19 KB at each 32-bit load, 73 KB at a 64-bit one), which only this
+        // call frees.
+        FreeRuntimeThreadSlot();
+        __gnu_cxx::__freeres();
+    }
+}
+
+} // namespace
+
+// The loader finds the callback in the sections after the runtime's own.
+extern "C" const IMAGE_TLS_DIRECTORY _tls_used;
+extern "C" {
+__attribute__((used)) const void* const zelbridgeTlsDirectory = &_tls_used;
+__attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK zelbridgeThreadStorageCallback = ThreadStorageCallback;
+}

@@ -53,6 +53,15 @@ TEST_F(GenericEntryPointsTest, ConnectReportsTheIndexAndKeepsTheDriversIdentifie
                        "full:DRV_ZelCommandset(-1,\"X\")\n");
 }
 
+// No name, an empty one or a folder names no library, on every platform (an
+// empty name would open the program itself through dlopen).
+TEST_F(GenericEntryPointsTest, ANameThatNamesNoLibraryDefinesNoSystem)
+{
+    for (const char* name : {static_cast<const char*>(nullptr), "", ".", "drv_absent.dll"})
+        EXPECT_EQ(defineSystem(name, "DRV_"), -1) << (name ? name : "(null)");
+    EXPECT_EQ(defineSystem("drv_full.dll", "DRV_"), 0);
+}
+
 TEST_F(GenericEntryPointsTest, EveryIndexReportingConnectTranslatesTheResult)
 {
     ASSERT_EQ(defineSystem("drv_full.dll", "DRV_"), 0);

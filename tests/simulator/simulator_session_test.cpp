@@ -212,6 +212,7 @@ TEST_P(SimulatedStage, AxesMoveStopAndResetOnTheDrivenClock)
     }
     EXPECT_EQ(Translate(7), kOutOfLimits);
     EXPECT_EQ(Translate(kUnknownCommand), "unknown command");
+    EXPECT_EQ(Translate(FUNCTION_NOT_AVAILABLE), "function not available");
 }
 
 TEST_P(SimulatedStage, ABadDescriptionFileFailsTheConnectAndSaysWhereItIsWrong)

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace zelbridge {
 namespace {
@@ -138,7 +141,8 @@ TEST_F(LoopbackDriver, FailedCommandsAreReportedOnceByGetErrorAndTranslated)
     EXPECT_EQ(Call<Operation::ZelCommandset>(id, std::string(300, 'A').c_str()), kCommandTooLong);
     EXPECT_EQ(Call<Operation::ZelCommandset>(id, nullptr), kInvalidArgument);
     EXPECT_EQ(Translate(kUnknownCommand), "unknown command");
-    EXPECT_EQ(Translate(FUNCTION_NOT_AVAILABLE), "unknown error code -1034");
+    EXPECT_EQ(Translate(FUNCTION_NOT_AVAILABLE), "function not available");
+    EXPECT_EQ(Translate(-1035), "unknown error code -1035");
     EXPECT_EQ(Call<Operation::TranslateError>(kUnknownCommand, 0, 10), kInvalidArgument);
     // With error checking off, an unknown command is dropped without a word.
     EXPECT_EQ(Call<Operation::SetErrorCheck>(id, 0), kNoError);
@@ -219,6 +223,42 @@ TEST_F(LoopbackDriver, ControllerFeaturesItLacksFailAsNotSupported)
     EXPECT_EQ(Call<Operation::OpenQxStagesEditDialog>(id), kNotSupported);
     EXPECT_EQ(Call<Operation::GetError>(id), kNotSupported);
     EXPECT_EQ(Call<Operation::SetQMC>(id + 1, 1, 2, 3), kNotConnected);
+}
+
+// Calls may come from any thread: four at once, each on connections of its
+// own, connecting, asking, reading and closing.
+TEST_F(LoopbackDriver, FourThreadsEachOnTheirOwnConnectionsNeverDisturbEachOther)
+{
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 5000;
+    std::atomic<int> failures{0};
+    std::string firstFailure;
+    std::atomic_flag reported = ATOMIC_FLAG_INIT;
+    const auto fail = [&](const std::string& what) {
+        if (failures.fetch_add(1) == 0 && !reported.test_and_set())
+            firstFailure = what;
+    };
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < kRounds; ++round) {
+                const ConnectionId id = Call<Operation::Connect>(thread);
+                if (id < 0) {
+                    fail("connect: " + std::to_string(id));
+                    continue;
+                }
+                const std::int32_t sent = Call<Operation::ZelCommandset>(id, "*IDN?");
+                const std::string answer = Answer(id);
+                if (sent != kNoError || answer != "Zelbridge,Loopback," + std::to_string(id) + ",1.0")
+                    fail("query on " + std::to_string(id) + ": " + std::to_string(sent) + ", " + answer);
+                if (Call<Operation::CloseConnection>(id) != kNoError)
+                    fail("close " + std::to_string(id));
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0) << "first: " << firstFailure;
 }
 
 } // namespace

@@ -220,6 +220,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
     invocation.help = std::any_of(arguments.begin(), optionsEnd, IsHelp);
     if (IsHelp(first))
         return invocation;
+    if (first == "--version" && arguments.size() == 1) {
+        invocation.version = true;
+        return invocation;
+    }
     invocation.subcommand = FindSubcommand(first);
     if (invocation.subcommand == Subcommand::kNone)
         throw UsageError("unknown subcommand '" + first + "': use send, shell, check, config or replay");

@@ -29,6 +29,8 @@ constexpr std::int32_t kDefaultTimeoutMs = 2000;
 struct Invocation {
     Subcommand subcommand = Subcommand::kNone;
     bool help = false;
+    // --version alone: the tool's version and that of the module it loads.
+    bool version = false;
     // check: write JSON instead of text.
     bool json = false;
     std::optional<std::string> driver;

@@ -21,6 +21,8 @@ int Run(const Invocation& request)
         std::cout << HelpText(request.subcommand);
         return kSuccess;
     }
+    if (request.version)
+        return RunVersion(std::cout);
     switch (request.subcommand) {
     case Subcommand::kSend:
         return RunSend(request, std::cout, std::cerr);

@@ -14,6 +14,11 @@ bool StandardInputIsTerminal() noexcept;
 // The full file name of the running program; empty when the system does not say.
 std::string ProgramPath();
 
+// The version a library file carries, "1.2.3": its version resource on
+// Windows, the version its file name ends in (libZelbridge.so.1.2.3, where
+// the soname's link leads) elsewhere. None when it carries none.
+std::optional<std::string> LibraryVersion(const std::string& path);
+
 // The registry view the module reads (that of a process of its width), and
 // the other one, which a 64-bit Windows keeps apart.
 enum class View { kModule, kOther };

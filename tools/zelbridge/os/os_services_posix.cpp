@@ -24,6 +24,20 @@ std::string ProgramPath()
     return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }
 
+std::optional<std::string> LibraryVersion(const std::string& path)
+{
+    char* const real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return std::nullopt;
+    const std::string file = real;
+    std::free(real);
+    const std::string::size_type name = file.rfind('/') + 1;
+    const std::string::size_type suffix = file.find(".so.", name);
+    if (suffix == std::string::npos)
+        return std::nullopt;
+    return file.substr(suffix + 4);
+}
+
 std::optional<SettingPlace> PlaceOf(View view)
 {
     if (view == View::kOther)

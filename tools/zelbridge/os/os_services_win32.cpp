@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 namespace zelbridge::tool::os {
@@ -81,6 +82,22 @@ std::string ProgramPath()
         if (capacity >= 32768)
             return "";
     }
+}
+
+std::optional<std::string> LibraryVersion(const std::string& path)
+{
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0)
+        return std::nullopt;
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!::GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+        !::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof *fixed)
+        return std::nullopt;
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS));
 }
 
 std::optional<SettingPlace> PlaceOf(View view)
