@@ -9,6 +9,7 @@ import sys
 import threading
 from typing import Any, Callable, Dict, Optional, Tuple, Union
 
+from ._operations import FAMILY_CALLS, OPERATIONS
 from .errors import LibraryLoadError
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -29,27 +30,10 @@ _WORD = ctypes.c_ssize_t
 _TEXT = ctypes.c_char_p
 _INT = ctypes.c_int
 
-# The operations the package calls: the result and the arguments that follow
-# the system index (generic) or the connection identifier (family). `True`
-# marks those that a family takes on a connection identifier; the family
-# connects and TranslateError take no identifier at all.
-_OPERATIONS: Dict[str, Tuple[Any, Tuple[Any, ...], bool]] = {
-    "InterfaceSetupDlg": (_INT, (_WORD,), False),
-    "ConnectRS232": (_INT, (_WORD, _WORD), False),
-    "ConnectNIgpib": (_INT, (_WORD, _WORD), False),
-    "ConnectTCPIP": (_INT, (_TEXT, _WORD), False),
-    "ConnectUSB": (_INT, (_TEXT,), False),
-    "Connect": (_INT, (_WORD,), False),
-    "ConnectPciBoard": (_INT, (_WORD,), False),
-    "TranslateError": (_INT, (_WORD, _TEXT, _WORD), False),
-    "IsConnected": (_INT, (), True),
-    "CloseConnection": (None, (), True),
-    "GetError": (_INT, (), True),
-    "SetErrorCheck": (_INT, (_WORD,), True),
-    "ZelCommandset": (_INT, (_TEXT,), True),
-    "ZelGetAnswer": (_INT, (_TEXT, _INT), True),
-    "ZelGetAnswerSize": (_INT, (ctypes.POINTER(_INT),), True),
-}
+# The types of the declarations in _operations, which are written from the
+# library's own operation table and family catalog.
+_TYPES: Dict[Optional[str], Any] = {
+    None: None, "int": _INT, "word": _WORD, "text": _TEXT, "int_pointer": ctypes.POINTER(_INT)}
 
 
 class Bridge:
@@ -67,8 +51,8 @@ class Bridge:
 
     def generic(self, operation: str) -> Callable[..., Any]:
         """The generic entry point of `operation`, taking the system index first."""
-        result, arguments, _ = _OPERATIONS[operation]
-        entry = self._entry(operation, result, (_INT,) + arguments)
+        result, arguments, _ = OPERATIONS[operation]
+        entry = self._entry(operation, _TYPES[result], (_INT,) + tuple(_TYPES[argument] for argument in arguments))
         if entry is None:
             raise LibraryLoadError(None, f"{self.path} does not export {operation}: it is not a Zelbridge library",
                                    self.path)
@@ -77,8 +61,11 @@ class Bridge:
     def family(self, prefix: str, operation: str) -> Optional[Callable[..., Any]]:
         """The family entry point `prefix` + `operation`, or None where the
         family has no such call."""
-        result, arguments, on_connection = _OPERATIONS[operation]
-        return self._entry(prefix + operation, result, ((_INT,) if on_connection else ()) + arguments)
+        declaration = FAMILY_CALLS.get(prefix, {}).get(operation)
+        if declaration is None:
+            return None
+        result, arguments = declaration
+        return self._entry(prefix + operation, _TYPES[result], tuple(_TYPES[argument] for argument in arguments))
 
     def family_available(self, prefix: str) -> Tuple[bool, int]:
         """Whether the family's library can be used, and the system's error

@@ -1,10 +1,12 @@
-// The exported generic, index-based API: look the system up by index, time
-// the call, forward to the system's binding.
+// The exported generic, index-based API, one entry point per row of the
+// operation table: look the system up by index, time the call while the trace
+// is on, forward to the system's binding, record while recording.
 #include "zelbridge.h"
 
 #include "api/system_table.h"
 #include "diag/call_recorder.h"
 #include "diag/call_timer.h"
+#include "diag/quiet_calls.h"
 
 #include <type_traits>
 
@@ -13,203 +15,154 @@ namespace {
 
 static_assert(std::is_same_v<Word, ZelWord>, "the public word type must match the driver contract");
 
-enum class Timing { Traced, Silent, Untimed };
+template <Operation op>
+using EntryResultOf = std::conditional_t<Describe(op).result == EntryResult::NoResult, void, int>;
 
-// Runs `forward` on the system named by `index`, or gives `invalid` when
-// there is none; the timer, when there is one, spans the whole call.
-template <typename Result, typename Forward>
-Result OnSystem(const char* timerName, Timing timing, std::int32_t index, Result invalid, Forward forward) noexcept
+template <Operation op> struct GenericEntry {
+    static constexpr const OperationDescription& kDescription = Describe(op);
+    using Result = EntryResultOf<op>;
+
+    // The driver function the binding calls for this operation.
+    template <typename... Words> static std::int32_t Forward(SystemBinding& system, Words... words) noexcept
+    {
+        // A driver that exports both connects a PCI board through ConnectPciBoard.
+        if constexpr (op == Operation::Connect)
+            if (system.Exports(Operation::ConnectPciBoard))
+                return system.Call<Operation::ConnectPciBoard>(words...);
+        return system.Call<op>(words...);
+    }
+
+    // Whether the call reaches a driver function, which reads its texts and
+    // writes its buffers.
+    static bool Reaches(SystemBinding* system) noexcept
+    {
+        if (!system || !system->bound())
+            return false;
+        if constexpr (op == Operation::Connect)
+            return system->Exports(Operation::ConnectPciBoard) || system->Exports(op);
+        else if constexpr (op == Operation::ListUSB)
+            return system->Exports(op) || system->Exports(Operation::EnumerateUSB);
+        else
+            return system->Exports(op);
+    }
+
+    template <typename... Words> static Result Untimed(std::int32_t index, Words... words) noexcept
+    {
+        SystemBinding* system = SystemTable::SystemAt(index);
+        if constexpr (std::is_void_v<Result>) {
+            if (system)
+                Forward(*system, words...);
+        } else {
+            if (!system)
+                return kDescription.invalidIndexResult;
+            const std::int32_t result = Forward(*system, words...);
+            // These connects report success as the system index: the driver's
+            // identifier stays inside the binding.
+            if constexpr (kDescription.result == EntryResult::IndexIfConnected)
+                return result >= 0 ? index : -1;
+            else
+                return result;
+        }
+    }
+
+    template <typename... Words>
+    [[gnu::noinline]] static Result Timed(std::int32_t index, Words... words) noexcept
+    {
+        const CallTimer timer(kDescription.name, kDescription.timing == OperationTiming::Silent);
+        return Untimed(index, words...);
+    }
+
+    // The call without its record: timed only while the trace is on, so
+    // that a call with the trace off reads no clock.
+    template <typename... Words> static Result Run(std::int32_t index, Words... words) noexcept
+    {
+        if (kDescription.timing == OperationTiming::Untimed || TraceStream::Instance().disabled())
+            return Untimed(index, words...);
+        return Timed(index, words...);
+    }
+
+    template <typename... Words>
+    [[gnu::noinline]] static Result Recorded(std::int32_t index, Words... words) noexcept
+    {
+        const auto record = [&](const long long* result) noexcept {
+            const bool reaches = Reaches(SystemTable::SystemAt(index));
+            RecordDescribed(kDescription.name, SystemOwner(index), kDescription.arguments, reaches, result, words...);
+        };
+        if constexpr (std::is_void_v<Result>) {
+            Run(index, words...);
+            record(nullptr);
+        } else {
+            const Result result = Run(index, words...);
+            const long long recorded = result;
+            record(&recorded);
+            return result;
+        }
+    }
+
+    // With the trace or the recording on.
+    template <typename... Words>
+    [[gnu::noinline]] static Result Written(std::int32_t index, Words... words) noexcept
+    {
+        if (CallRecorder::Off())
+            return Run(index, words...);
+        return Recorded(index, words...);
+    }
+
+    template <typename... Words> static Result Call(std::int32_t index, Words... words) noexcept
+    {
+        static_assert(sizeof...(Words) == kDescription.arguments.count);
+        if (QuietCalls())
+            return Untimed(index, words...);
+        return Written(index, words...);
+    }
+};
+
+// ConnectPciBoard is Connect inside a timer of its own: the trace shows both,
+// the recording the one the application called.
+template <>
+template <typename... Words>
+int GenericEntry<Operation::ConnectPciBoard>::Untimed(std::int32_t index, Words... words) noexcept
 {
-    const auto call = [&]() noexcept -> Result {
-        SystemBinding* system = SystemTable::Instance().GetSystem(index);
-        if (!system)
-            return invalid;
-        return forward(*system);
-    };
-    if (timing == Timing::Untimed)
-        return call();
-    const CallTimer timer(timerName, timing == Timing::Silent);
-    return call();
+    return GenericEntry<Operation::Connect>::Run(index, words...);
 }
-
-template <typename Forward> void OnSystem(const char* timerName, std::int32_t index, Forward forward) noexcept
+template <>
+bool GenericEntry<Operation::ConnectPciBoard>::Reaches(SystemBinding* system) noexcept
 {
-    const CallTimer timer(timerName);
-    if (SystemBinding* system = SystemTable::Instance().GetSystem(index))
-        forward(*system);
-}
-
-// Records a generic call, which names its system by index, once it has `result`.
-template <typename Result, typename... Arguments>
-Result Recorded(const char* entry, std::int32_t index, Result result, Arguments... arguments) noexcept
-{
-    return RecordedCall(entry, SystemOwner(index), [result]() noexcept { return result; }, arguments...);
-}
-
-// These connect calls report success as the system index: the driver's
-// identifier stays inside the binding.
-std::int32_t IndexIfConnected(std::int32_t index, std::int32_t driverResult) noexcept
-{
-    return driverResult >= 0 ? index : -1;
+    return GenericEntry<Operation::Connect>::Reaches(system);
 }
 
 } // namespace
 } // namespace zelbridge
 
-using zelbridge::OnSystem;
-using zelbridge::Recorded;
-using zelbridge::SystemBinding;
-using zelbridge::Timing;
-using zelbridge::IndexIfConnected;
+// The entry point's parameters: the index, then the driver function's
+// parameters after the connection identifier where there is one.
+#define ZELBRIDGE_GENERIC_KIND(kind, ...) kind
+#define ZELBRIDGE_GENERIC_JOIN(a, b) ZELBRIDGE_GENERIC_JOIN_(a, b)
+#define ZELBRIDGE_GENERIC_JOIN_(a, b) a##b
+#define ZELBRIDGE_GENERIC_WITH_Connect(index, ...) (index, __VA_ARGS__)
+#define ZELBRIDGE_GENERIC_WITH_Unbound(index, ...) (index, __VA_ARGS__)
+#define ZELBRIDGE_GENERIC_WITH_OnConnection(index, connection, ...) (index, ##__VA_ARGS__)
+#define ZELBRIDGE_GENERIC_APPLY(macro, arguments) macro arguments
+#define ZELBRIDGE_GENERIC_WITH_INDEX(description, index, list)                                                    \
+    ZELBRIDGE_GENERIC_APPLY(ZELBRIDGE_GENERIC_JOIN(ZELBRIDGE_GENERIC_WITH_, ZELBRIDGE_GENERIC_KIND description),   \
+                            (index, ZELBRIDGE_GENERIC_UNPACK list))
+#define ZELBRIDGE_GENERIC_UNPACK(...) __VA_ARGS__
 
-extern "C" {
+using zelbridge::ConnectionId;
+using zelbridge::Word;
 
-int ZELBRIDGE_CALL InterfaceSetupDlg(int index, ZelWord a1)
-{
-    return Recorded("InterfaceSetupDlg", index,
-                    OnSystem(nullptr, Timing::Untimed, index, -1,
-                        [&](SystemBinding& s) noexcept { return IndexIfConnected(index, s.InterfaceSetupDlg(a1)); }), a1);
-}
+// The definition must match the header's declaration exactly, or the two
+// C functions of one name do not compile.
+#define ZELBRIDGE_DEFINE_GENERIC_ENTRY_POINT(name, params, args, description)                                   \
+    extern "C" zelbridge::EntryResultOf<zelbridge::Operation::name> ZELBRIDGE_CALL name                          \
+        ZELBRIDGE_GENERIC_WITH_INDEX(description, int index, params)                                            \
+    {                                                                                                           \
+        return zelbridge::GenericEntry<zelbridge::Operation::name>::Call                                        \
+            ZELBRIDGE_GENERIC_WITH_INDEX(description, index, args);                                             \
+    }
+ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_DEFINE_GENERIC_ENTRY_POINT)
 
-int ZELBRIDGE_CALL ConnectRS232(int index, ZelWord a1, ZelWord a2)
-{
-    return Recorded("ConnectRS232", index,
-                    OnSystem("ConnectRS232", Timing::Traced, index, -1,
-                        [&](SystemBinding& s) noexcept { return IndexIfConnected(index, s.ConnectRS232(a1, a2)); }), a1, a2);
-}
-
-int ZELBRIDGE_CALL ConnectNIgpib(int index, ZelWord a1, ZelWord a2)
-{
-    return Recorded("ConnectNIgpib", index,
-                    OnSystem("ConnectNIgpib", Timing::Traced, index, -1,
-                        [&](SystemBinding& s) noexcept { return IndexIfConnected(index, s.ConnectNIgpib(a1, a2)); }), a1, a2);
-}
-
-int ZELBRIDGE_CALL ConnectTCPIP(int index, ZelWord a1, ZelWord a2)
-{
-    return Recorded("ConnectTCPIP", index,
-                    OnSystem("ConnectTCPIP", Timing::Traced, index, -1,
-                        [&](SystemBinding& s) noexcept { return IndexIfConnected(index, s.ConnectTCPIP(a1, a2)); }), a1, a2);
-}
-
-int ZELBRIDGE_CALL Connect(int index, ZelWord a1)
-{
-    // A driver that exports both connects a PCI board through ConnectPciBoard.
-    return Recorded("Connect", index,
-                    OnSystem("Connect", Timing::Traced, index, -1, [&](SystemBinding& s) noexcept {
-            const std::int32_t result = s.Exports(zelbridge::Operation::ConnectPciBoard) ? s.ConnectPciBoard(a1) : s.Connect(a1);
-            return IndexIfConnected(index, result);
-        }), a1);
-}
-
-int ZELBRIDGE_CALL IsConnected(int index)
-{
-    return Recorded("IsConnected", index,
-                    OnSystem("IsConnected", Timing::Traced, index, 0, [](SystemBinding& s) noexcept { return s.IsConnected(); }));
-}
-
-void ZELBRIDGE_CALL CloseConnection(int index)
-{
-    zelbridge::RecordedCall("CloseConnection", zelbridge::SystemOwner(index), [&]() noexcept {
-        OnSystem("CloseConnection", index, [](SystemBinding& s) noexcept { s.CloseConnection(); });
-    });
-}
-
-int ZELBRIDGE_CALL GetError(int index)
-{
-    return Recorded("GetError", index,
-                    OnSystem("GetError", Timing::Traced, index, FUNCTION_NOT_AVAILABLE,
-                        [](SystemBinding& s) noexcept { return s.GetError(); }));
-}
-
-int ZELBRIDGE_CALL TranslateError(int index, ZelWord a1, ZelWord a2, ZelWord a3)
-{
-    return Recorded("TranslateError", index,
-                    OnSystem("TranslateError", Timing::Traced, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.TranslateError(a1, a2, a3); }), a1, a2, a3);
-}
-
-int ZELBRIDGE_CALL SetErrorCheck(int index, ZelWord a1)
-{
-    return Recorded("SetErrorCheck", index,
-                    OnSystem("SetErrorCheck", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.SetErrorCheck(a1); }), a1);
-}
-
-int ZELBRIDGE_CALL ZelCommandset(int index, const char* command)
-{
-    return Recorded("ZelCommandset", index,
-                    OnSystem("ZelCommandset", Timing::Traced, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.ZelCommandset(command); }), command);
-}
-
-int ZELBRIDGE_CALL ZelGetAnswer(int index, char* answer, int size)
-{
-    return Recorded("ZelGetAnswer", index,
-                    OnSystem("ZelGetAnswer", Timing::Traced, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.ZelGetAnswer(answer, size); }), answer, size);
-}
-
-int ZELBRIDGE_CALL ZelGetAnswerSize(int index, int* answerSize)
-{
-    // Polled in tight loops, so only calls that take measurable time are traced.
-    return Recorded("ZelGetAnswerSize", index,
-                    OnSystem("ZelGetAnswerSize", Timing::Silent, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.ZelGetAnswerSize(answerSize); }), answerSize);
-}
-
-int ZELBRIDGE_CALL SetQMC(int index, ZelWord a1, ZelWord a2, ZelWord a3)
-{
-    return Recorded("SetQMC", index,
-                    OnSystem("SetQMC", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.SetQMC(a1, a2, a3); }), a1, a2, a3);
-}
-
-int ZELBRIDGE_CALL GetQMC(int index, ZelWord a1, ZelWord a2, ZelWord a3)
-{
-    return Recorded("GetQMC", index,
-                    OnSystem("GetQMC", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.GetQMC(a1, a2, a3); }), a1, a2, a3);
-}
-
-int ZELBRIDGE_CALL SetQMCA(int index, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4)
-{
-    return Recorded("SetQMCA", index,
-                    OnSystem("SetQMCA", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.SetQMCA(a1, a2, a3, a4); }), a1, a2, a3, a4);
-}
-
-int ZELBRIDGE_CALL GetQMCA(int index, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4)
-{
-    return Recorded("GetQMCA", index,
-                    OnSystem("GetQMCA", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.GetQMCA(a1, a2, a3, a4); }), a1, a2, a3, a4);
-}
-
-int ZELBRIDGE_CALL SendNonZELString(int index, ZelWord a1)
-{
-    return Recorded("SendNonZELString", index,
-                    OnSystem("SendNonZELString", Timing::Traced, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.SendNonZELString(a1); }), a1);
-}
-
-int ZELBRIDGE_CALL ReceiveNonZELString(int index, ZelWord a1, ZelWord a2)
-{
-    return Recorded("ReceiveNonZELString", index,
-                    OnSystem("ReceiveNonZELString", Timing::Traced, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.ReceiveNonZELString(a1, a2); }), a1, a2);
-}
-
-int ZELBRIDGE_CALL OpenUserStagesEditDialog(int index)
-{
-    return Recorded("OpenUserStagesEditDialog", index,
-                    OnSystem("OpenUserStagesEditDialog", Timing::Traced, index, 0,
-                        [](SystemBinding& s) noexcept { return s.OpenUserStagesEditDialog(); }));
-}
-
-int ZELBRIDGE_CALL OpenQxStagesEditDialog(int index)
-{
-    return Recorded("OpenQxStagesEditDialog", index,
-                    OnSystem("OpenQxStagesEditDialog", Timing::Traced, index, 0,
-                        [](SystemBinding& s) noexcept { return s.OpenQxStagesEditDialog(); }));
-}
-
-int ZELBRIDGE_CALL DefineSystem(const char* libraryName, const char* prefix)
+extern "C" int ZELBRIDGE_CALL DefineSystem(const char* libraryName, const char* prefix)
 {
     const zelbridge::CallTimer timer("DefineSystem");
     const auto define = [&]() noexcept {
@@ -220,53 +173,14 @@ int ZELBRIDGE_CALL DefineSystem(const char* libraryName, const char* prefix)
             return -1;
         }
     };
-    return zelbridge::RecordedCall("DefineSystem", zelbridge::kNoOwner, define, libraryName, prefix);
+    if (zelbridge::CallRecorder::Off())
+        return define();
+    // Both texts are the module's own to read: it loads the library they name.
+    const int result = define();
+    const long long recorded = result;
+    using zelbridge::ArgumentKind;
+    zelbridge::RecordDescribed("DefineSystem", zelbridge::kNoOwner,
+                               zelbridge::Takes(ArgumentKind::Text, ArgumentKind::Text), true, &recorded,
+                               libraryName, prefix);
+    return result;
 }
-
-int ZELBRIDGE_CALL ConnectPciBoard(int index, ZelWord a1)
-{
-    const zelbridge::CallTimer timer("ConnectPciBoard");
-    return Connect(index, a1);
-}
-
-int ZELBRIDGE_CALL ConnectDaisyChainDevice(int index, ZelWord a1, ZelWord a2)
-{
-    return Recorded("ConnectDaisyChainDevice", index,
-                    OnSystem("ConnectDaisyChainDevice", Timing::Traced, index, -1,
-                        [&](SystemBinding& s) noexcept { return s.ConnectDaisyChainDevice(a1, a2); }), a1, a2);
-}
-
-int ZELBRIDGE_CALL OpenRS232DaisyChain(int index, ZelWord a1, ZelWord a2, ZelWord a3, ZelWord a4, ZelWord a5)
-{
-    return Recorded("OpenRS232DaisyChain", index,
-                    OnSystem("OpenRS232DaisyChain", Timing::Traced, index, -1,
-                        [&](SystemBinding& s) noexcept { return s.OpenRS232DaisyChain(a1, a2, a3, a4, a5); }), a1, a2, a3, a4, a5);
-}
-
-void ZELBRIDGE_CALL CloseDaisyChain(int index, ZelWord a1)
-{
-    zelbridge::RecordedCall("CloseDaisyChain", zelbridge::SystemOwner(index), [&]() noexcept {
-        OnSystem("CloseDaisyChain", index, [&](SystemBinding& s) noexcept { s.CloseDaisyChain(a1); });
-    }, a1);
-}
-
-int ZELBRIDGE_CALL ListUSB(int index, ZelWord a1, ZelWord a2)
-{
-    return Recorded("ListUSB", index,
-                    OnSystem("ListUSB", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.ListUSB(a1, a2); }), a1, a2);
-}
-
-int ZELBRIDGE_CALL ConnectUSB(int index, ZelWord a1)
-{
-    return Recorded("ConnectUSB", index,
-                    OnSystem("ConnectUSB", Timing::Traced, index, 0, [&](SystemBinding& s) noexcept { return s.ConnectUSB(a1); }), a1);
-}
-
-int ZELBRIDGE_CALL EnumerateUSB(int index, ZelWord a1, ZelWord a2, ZelWord a3)
-{
-    return Recorded("EnumerateUSB", index,
-                    OnSystem("EnumerateUSB", Timing::Traced, index, 0,
-                        [&](SystemBinding& s) noexcept { return s.EnumerateUSB(a1, a2, a3); }), a1, a2, a3);
-}
-
-} // extern "C"

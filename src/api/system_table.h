@@ -29,8 +29,18 @@ public:
     // holding systems. FreeInstance() frees it when the module is unloaded.
     static SystemTable& Instance()
     {
-        static SystemTable* const table = new SystemTable;
-        return *table;
+        // Once made, a call finds it with one read, without the guard of a
+        // function's static.
+        if (SystemTable* table = made_.load(std::memory_order_acquire))
+            return *table;
+        return Make();
+    }
+    // The system at `index` in the process's table, without making the
+    // table: before the first definition there is none.
+    static SystemBinding* SystemAt(std::int32_t index) noexcept
+    {
+        const SystemTable* table = made_.load(std::memory_order_acquire);
+        return table ? table->GetSystem(index) : nullptr;
     }
     // Only when the module is unloaded, after the detach step; nothing may
     // use the table after it.
@@ -61,6 +71,14 @@ public:
     std::size_t size() const noexcept { return systems_.size(); }
 
 private:
+    [[gnu::noinline]] static SystemTable& Make()
+    {
+        static SystemTable* const table = new SystemTable;
+        made_.store(table, std::memory_order_release);
+        return *table;
+    }
+    static inline std::atomic<SystemTable*> made_{nullptr};
+
     const OperationTable& OperationsOf(platform::ModuleHandle module, const char* prefix);
 
     StableArray<SystemBinding> systems_;

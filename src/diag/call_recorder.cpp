@@ -1,13 +1,16 @@
-// Writing the recording: one JSON object per forwarded call, built on the
-// stack and appended with one write.
+// Writing the recording: one JSON object per forwarded call, each argument
+// as its kind says, appended with one write.
 #include "diag/call_recorder.h"
 
+#include "diag/quiet_calls.h"
 #include "platform/platform.h"
+#include "recording/recording_format.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace zelbridge {
 
@@ -29,15 +32,19 @@ CallRecorder::CallRecorder(const char* path)
 {
     if (!path || *path == '\0')
         return;
-    std::unique_ptr<RecordFile> file = std::make_unique<RecordFile>();
-    if (file->Open(path)) {
-        file_ = file.release();
-        on_ = true;
+    char reason[256] = "";
+    std::unique_ptr<recording::RecordFile> file = std::make_unique<recording::RecordFile>();
+    if (!file->Open(path, reason, sizeof reason)) {
+        std::string message = "Zelbridge: the recording file named by ZELBRIDGE_RECORD, \"";
+        message.append(path).append("\", cannot be opened (").append(reason).append("); nothing is recorded\n");
+        platform::DebugOutput(message.c_str());
+        return;
     }
-    if (!on_) {
-        platform::DebugOutput("Zelbridge: the recording file named by ZELBRIDGE_RECORD cannot be opened; "
-                              "nothing is recorded\n");
-    }
+    file_ = file.release();
+    processId_ = platform::ProcessId();
+    on_ = true;
+    if (this == &Instance())
+        SetCallWriter(kRecordingWrites, true);
 }
 
 CallRecorder::~CallRecorder()
@@ -46,8 +53,30 @@ CallRecorder::~CallRecorder()
         Close();
 }
 
+void CallRecorder::Append(const recording::RecordLine& line) noexcept
+{
+    // The session record goes first, with the process's first call: a
+    // process that has the module's code without calling it (a tool linked
+    // with it) leaves no empty session. The other threads wait until it is
+    // written, so that no record of theirs comes before it.
+    try {
+        std::call_once(sessionStarted_, [this] {
+            recording::RecordLine session;
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            recording::ComposeSessionRecord(session, processId_,
+                                            std::chrono::duration_cast<std::chrono::seconds>(now).count());
+            file_->Append(session.data(), session.size());
+        });
+    } catch (...) {
+        // No session record: the call records still say their process.
+    }
+    file_->Append(line.data(), line.size());
+}
+
 void CallRecorder::Close() noexcept
 {
+    if (this == &Instance())
+        SetCallWriter(kRecordingWrites, false);
     on_ = false;
     delete file_;
     file_ = nullptr;
@@ -76,129 +105,113 @@ std::uint32_t CallRecorder::ThreadNumber() noexcept
     return number;
 }
 
-bool IsTranslateError(const char* entry) noexcept
-{
-    static constexpr char kName[] = "TranslateError";
-    const std::size_t length = std::strlen(entry);
-    return length >= sizeof kName - 1 && std::strcmp(entry + length - (sizeof kName - 1), kName) == 0;
-}
-
 CallRecord::CallRecord(const char* entry, CallOwner owner) noexcept
 {
     CallRecorder& recorder = CallRecorder::Instance();
-    char head[64];
-    std::snprintf(head, sizeof head, "{\"t\":%.3f,\"thread\":%u,\"entry\":", recorder.Elapsed(),
-                  static_cast<unsigned>(CallRecorder::ThreadNumber()));
-    Put(head);
-    PutString(entry, std::strlen(entry));
+    line_.PutField(recording::kProcessField);
+    line_.PutNumber(recorder.processId());
+    line_.PutField(recording::kTimeField);
+    char elapsed[32];
+    line_.Put(elapsed, static_cast<std::size_t>(std::snprintf(elapsed, sizeof elapsed, "%.3f", recorder.Elapsed())));
+    line_.PutField(recording::kThreadField);
+    line_.PutNumber(CallRecorder::ThreadNumber());
+    line_.PutField(recording::kEntryField);
+    line_.PutString(entry, std::strlen(entry));
     if (owner.name) {
-        Put(",\"");
-        Put(owner.name);
-        Put("\":");
-        PutNumber(owner.value);
+        line_.PutField(owner.name);
+        line_.PutNumber(owner.value);
     }
-    Put(",\"args\":[");
-}
-
-void CallRecord::Put(const char* text, std::size_t length) noexcept
-{
-    const std::size_t room = kCapacity - length_;
-    if (length > room)
-        length = room;
-    std::memcpy(text_ + length_, text, length);
-    length_ += length;
-}
-
-void CallRecord::Put(const char* text) noexcept
-{
-    Put(text, std::strlen(text));
-}
-
-void CallRecord::PutNumber(long long value) noexcept
-{
-    char number[24];
-    Put(number, static_cast<std::size_t>(std::snprintf(number, sizeof number, "%lld", value)));
-}
-
-// Bytes outside printable ASCII are written as \u00XX, one code point per
-// byte, so that any bytes a caller sent come back as the same bytes.
-void CallRecord::PutString(const char* text, std::size_t length) noexcept
-{
-    Put("\"");
-    for (std::size_t i = 0; i < length; ++i) {
-        if (length_ + kClosingRoom + 6 > kCapacity) {
-            cut_ = true;
-            break;
-        }
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '"' || byte == '\\') {
-            const char escaped[] = {'\\', static_cast<char>(byte)};
-            Put(escaped, 2);
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            Put(escaped, 6);
-        } else {
-            Put(text + i, 1);
-        }
-    }
-    Put("\"");
+    line_.PutField(recording::kArgumentsField);
+    line_.Put("[");
 }
 
 void CallRecord::Separate() noexcept
 {
     if (!firstArgument_)
-        Put(",");
+        line_.Put(",");
     firstArgument_ = false;
 }
 
-void CallRecord::AddText(const char* text) noexcept
+void CallRecord::Add(ArgumentKind kind, Word word, bool reached) noexcept
 {
-    Separate();
-    if (text)
-        PutString(text, std::strlen(text));
-    else
-        Put("null");
+    switch (kind) {
+    case ArgumentKind::Integer:
+        Separate();
+        line_.PutNumber(static_cast<long long>(word));
+        return;
+    case ArgumentKind::Opaque:
+        Separate();
+        line_.Put("null");
+        return;
+    case ArgumentKind::Text: {
+        Separate();
+        const char* text = reinterpret_cast<const char*>(word);
+        if (!reached || !text) {
+            line_.Put("null");
+            return;
+        }
+        // Measured no further than the bound and one byte past it.
+        std::size_t length = 0;
+        while (length <= recording::kTextBound && text[length] != '\0')
+            ++length;
+        cut_ = !line_.PutString(text, length) || cut_;
+        return;
+    }
+    case ArgumentKind::Buffer:
+        answer_ = reinterpret_cast<const char*>(word);
+        reached_ = reached;
+        return;
+    case ArgumentKind::Capacity:
+        answerCapacity_ = word;
+        return;
+    case ArgumentKind::IntegerOut:
+        size_ = reached ? reinterpret_cast<const std::int32_t*>(word) : nullptr;
+        return;
+    }
 }
 
-void CallRecord::AddNumber(long long value) noexcept
+void CallRecord::AddValue(long long value) noexcept
 {
     Separate();
-    PutNumber(value);
+    line_.PutNumber(value);
 }
 
-void CallRecord::AddDouble(double value) noexcept
+void CallRecord::AddValue(double value) noexcept
 {
     Separate();
-    char number[32];
-    // Seventeen digits give the double back exactly.
-    const int written = std::snprintf(number, sizeof number, "%.17g", value);
-    // JSON has no infinity or NaN.
-    const bool finite = value == value && value - value == 0.0;
-    Put(finite ? number : "null", finite ? static_cast<std::size_t>(written) : 4);
+    line_.PutDouble(value);
 }
 
 void CallRecord::Finish(const long long* result) noexcept
 {
-    Put("]");
+    line_.Put("]");
     if (result) {
-        Put(",\"result\":");
-        PutNumber(*result);
+        line_.PutField(recording::kResultField);
+        line_.PutNumber(*result);
     }
-    if (answer_ && answerCapacity_ > 0) {
-        Put(",\"answer\":");
-        const void* end = std::memchr(answer_, '\0', static_cast<std::size_t>(answerCapacity_));
-        PutString(answer_, end ? static_cast<std::size_t>(static_cast<const char*>(end) - answer_)
-                               : static_cast<std::size_t>(answerCapacity_));
+    if (answer_ && reached_ && answerCapacity_ > 0) {
+        // No further than the caller's buffer reaches: a driver may fill it
+        // without a terminator.
+        const auto capacity = static_cast<std::size_t>(answerCapacity_);
+        const void* end = std::memchr(answer_, '\0', capacity);
+        const std::size_t length = end ? static_cast<std::size_t>(static_cast<const char*>(end) - answer_) : capacity;
+        line_.PutField(recording::kAnswerField);
+        if (!line_.PutString(answer_, length)) {
+            cut_ = true;
+            line_.PutField(recording::kAnswerLengthField);
+            line_.PutNumber(static_cast<long long>(length));
+        }
     }
     if (size_) {
-        Put(",\"size\":");
-        PutNumber(*size_);
+        line_.PutField(recording::kSizeField);
+        line_.PutNumber(*size_);
     }
-    if (cut_)
-        Put(",\"cut\":true");
-    Put("}\n");
-    CallRecorder::Instance().Append(text_, length_);
+    if (cut_) {
+        line_.PutField(recording::kCutField);
+        line_.Put("true");
+    }
+    line_.Close();
+    CallRecorder::Instance().Append(line_);
 }
 
 } // namespace zelbridge

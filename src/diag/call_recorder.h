@@ -3,11 +3,14 @@
 // read and for the simulator to replay.
 #pragma once
 
-#include "diag/record_file.h"
+#include "api/driver_contract.h"
+#include "recording/record_file.h"
+#include "recording/record_line.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <type_traits>
 
 namespace zelbridge {
@@ -36,8 +39,9 @@ public:
     static bool Off() noexcept { return !detail::theCallRecorder.on_; }
 
     // `path` is the value of ZELBRIDGE_RECORD: null or "" records nothing; a
-    // file that cannot be opened is said once on the debug output, and
-    // nothing is recorded.
+    // file that cannot be opened is said once on the debug output, with its
+    // name and the system's reason, and nothing is recorded. The first
+    // record of the process is preceded by its session record.
     explicit CallRecorder(const char* path);
     // The process's recorder keeps its file: see Close().
     ~CallRecorder();
@@ -45,12 +49,13 @@ public:
     CallRecorder& operator=(const CallRecorder&) = delete;
 
     bool on() const noexcept { return on_; }
+    std::uint32_t processId() const noexcept { return processId_; }
     // Milliseconds since the first record; the first call gives 0.
     double Elapsed() noexcept;
     // A small number per thread, counting from 1 in the order threads first record.
     static std::uint32_t ThreadNumber() noexcept;
-    // Only while on().
-    void Append(const char* text, std::size_t length) noexcept { file_->Append(text, length); }
+    // Only while on(). The process's first record is preceded by its session record.
+    void Append(const recording::RecordLine& line) noexcept;
     // Stops recording and closes the file: when the module is unloaded from
     // a process that runs on. A process that ends keeps the file to its end,
     // for the records of threads still calling.
@@ -59,91 +64,83 @@ public:
 private:
     bool on_ = false;
     // Owned, but freed only by Close(): never destroyed at exit.
-    RecordFile* file_ = nullptr;
+    recording::RecordFile* file_ = nullptr;
     std::atomic<std::int64_t> startNs_{0};
+    std::uint32_t processId_ = 0;
+    std::once_flag sessionStarted_;
 };
 
-// One record, written into a buffer on the stack and appended whole. A text
-// that does not fit is cut short and the record says "cut": true.
+// One call record, appended whole by Finish().
 class CallRecord {
 public:
     CallRecord(const char* entry, CallOwner owner) noexcept;
     CallRecord(const CallRecord&) = delete;
     CallRecord& operator=(const CallRecord&) = delete;
 
-    // Texts the caller passed are recorded as text; an answer buffer is
-    // read after the call, up to the whole number that follows it (its
-    // capacity); a size variable is read after the call; numbers as they are.
-    template <typename Argument> void Add(Argument argument) noexcept
-    {
-        if constexpr (std::is_same_v<Argument, const char*>)
-            AddText(argument);
-        else if constexpr (std::is_same_v<Argument, char*>)
-            answer_ = argument, expectCapacity_ = true;
-        else if constexpr (std::is_same_v<Argument, std::int32_t*>)
-            size_ = argument;
-        else if constexpr (std::is_floating_point_v<Argument>)
-            AddDouble(static_cast<double>(argument));
-        else {
-            static_assert(std::is_integral_v<Argument>, "an argument is a text, a buffer, a size or a number");
-            if (expectCapacity_)
-                answerCapacity_ = static_cast<std::int32_t>(argument), expectCapacity_ = false;
-            else
-                AddNumber(static_cast<long long>(argument));
-        }
-    }
+    // One word of the call, written as `kind` says the driver reads it: a
+    // number, a text as a string, a buffer as what the driver wrote into it,
+    // an integer out as "size"; a word only the driver knows as null, since it
+    // may be an address. A text or buffer is read only when `reached`, that
+    // is when the call reached a driver function, which read it too.
+    void Add(ArgumentKind kind, Word word, bool reached) noexcept;
+    // A value of a call without a description of its words: as it is.
+    void AddValue(long long value) noexcept;
+    void AddValue(double value) noexcept;
 
     // Ends the record with the result, when the call has one, and appends it.
     void Finish(const long long* result) noexcept;
 
 private:
-    void Put(const char* text, std::size_t length) noexcept;
-    void Put(const char* text) noexcept;
-    void PutNumber(long long value) noexcept;
-    void PutString(const char* text, std::size_t length) noexcept;
     void Separate() noexcept;
-    void AddText(const char* text) noexcept;
-    void AddNumber(long long value) noexcept;
-    void AddDouble(double value) noexcept;
 
-    // Room for the longest command a driver takes and its escapes.
-    static constexpr std::size_t kCapacity = 12288;
-    // Kept free for what ends every record.
-    static constexpr std::size_t kClosingRoom = 96;
-    char text_[kCapacity];
-    std::size_t length_ = 0;
+    recording::RecordLine line_;
     bool firstArgument_ = true;
     bool cut_ = false;
-    char* answer_ = nullptr;
-    std::int32_t answerCapacity_ = 0;
-    bool expectCapacity_ = false;
+    bool reached_ = false;
+    const char* answer_ = nullptr;
+    Word answerCapacity_ = 0;
     const std::int32_t* size_ = nullptr;
 };
 
-// TranslateError takes its buffer as a word; its text is what replay needs.
-bool IsTranslateError(const char* entry) noexcept;
+template <typename Value> Word AsWord(Value value) noexcept
+{
+    if constexpr (std::is_pointer_v<Value>)
+        return reinterpret_cast<Word>(value);
+    else
+        return static_cast<Word>(value);
+}
+
+// Records a call whose words the operation table describes.
+template <typename... Values>
+[[gnu::noinline]] void RecordDescribed(const char* entry, CallOwner owner, const ArgumentKinds& kinds, bool reached,
+                                       const long long* result, Values... values) noexcept
+{
+    CallRecord record(entry, owner);
+    [[maybe_unused]] unsigned next = 0;
+    (record.Add(kinds.kinds[next++], AsWord(values), reached), ...);
+    static_cast<void>(kinds);
+    static_cast<void>(reached);
+    record.Finish(result);
+}
 
 template <typename... Arguments>
 [[gnu::noinline]] void Record(const char* entry, CallOwner owner, const long long* result,
                               Arguments... arguments) noexcept
 {
     CallRecord record(entry, owner);
-    if constexpr (sizeof...(Arguments) == 3 && (std::is_integral_v<Arguments> && ...)) {
-        if (IsTranslateError(entry)) {
-            const long long words[] = {static_cast<long long>(arguments)...};
-            record.Add(static_cast<std::int32_t>(words[0]));
-            record.Add(reinterpret_cast<char*>(static_cast<std::intptr_t>(words[1])));
-            record.Add(static_cast<std::int32_t>(words[2]));
-            record.Finish(result);
-            return;
-        }
-    }
-    (record.Add(arguments), ...);
+    const auto add = [&record](auto value) noexcept {
+        if constexpr (std::is_floating_point_v<decltype(value)>)
+            record.AddValue(static_cast<double>(value));
+        else
+            record.AddValue(static_cast<long long>(value));
+    };
+    (add(arguments), ...);
     record.Finish(result);
 }
 
 // Makes `call` and, while recording, records it with `arguments`: off, one
-// test of a flag.
+// test of a flag. For calls without a description of their words, whose
+// arguments are numbers.
 template <typename Call, typename... Arguments>
 auto RecordedCall(const char* entry, CallOwner owner, Call call, Arguments... arguments) noexcept
 {
@@ -159,15 +156,6 @@ auto RecordedCall(const char* entry, CallOwner owner, Call call, Arguments... ar
         Record(entry, owner, &recorded, arguments...);
         return result;
     }
-}
-
-// The same, out of line: for entry points whose quick path must stay a test
-// and a call, with nothing of the recording set up on it.
-template <typename Call, typename... Arguments>
-[[gnu::noinline]] auto RecordedCallOutOfLine(const char* entry, CallOwner owner, Call call,
-                                             Arguments... arguments) noexcept
-{
-    return RecordedCall(entry, owner, call, arguments...);
 }
 
 } // namespace zelbridge

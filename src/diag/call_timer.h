@@ -16,20 +16,20 @@ public:
     static constexpr std::size_t kNameCapacity = 48;
 
     // A silent timer writes no start line, and an end line only for a call
-    // that took at least one tick. The tick count is read on both ends
-    // whatever the trace; the rest happens only when the trace is on, which
-    // is fixed for the life of the process.
-    explicit CallTimer(const char* name, bool silent = false) noexcept
-        : startTick_(static_cast<std::int32_t>(platform::TickCount())), silent_(silent)
+    // that took at least one tick. Nothing happens, not even a reading of
+    // the clock, while the trace is off, which is fixed for the life of the
+    // process.
+    explicit CallTimer(const char* name, bool silent = false) noexcept : silent_(silent)
     {
-        if (!TraceStream::Instance().disabled())
+        if (!TraceStream::Instance().disabled()) {
+            startTick_ = static_cast<std::int32_t>(platform::TickCount());
             Start(name);
+        }
     }
     ~CallTimer()
     {
-        const auto now = static_cast<std::int32_t>(platform::TickCount());
         if (!TraceStream::Instance().disabled())
-            End(now);
+            End(static_cast<std::int32_t>(platform::TickCount()));
     }
     CallTimer(const CallTimer&) = delete;
     CallTimer& operator=(const CallTimer&) = delete;
@@ -38,7 +38,7 @@ private:
     void Start(const char* name) noexcept;
     void End(std::int32_t now) noexcept;
 
-    std::int32_t startTick_;
+    std::int32_t startTick_ = 0;
     char name_[kNameCapacity];
     bool silent_;
 };

@@ -2,6 +2,7 @@
 #include "diag/trace_stream.h"
 
 #include "api/spin_lock.h"
+#include "diag/quiet_calls.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -186,17 +187,18 @@ TraceStream::TraceStream(const char* setting)
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
         const char* path = setting + filePrefixLength;
         auto file = std::make_unique<RecordFile>();
-        errno = 0;
-        if (file->Open(path)) {
+        char reason[256] = "reason unknown";
+        if (file->Open(path, reason, sizeof reason)) {
             file_ = file.release();
             enabled_ = true;
-            return;
+        } else {
+            std::snprintf(said, sizeof said,
+                          "Zelbridge: the trace file %s named by ZELBRIDGE_TRACE cannot be opened (%s); nothing is traced\n",
+                          path, reason);
+            platform::DebugOutput(said);
         }
-        const int cause = errno;
-        std::snprintf(said, sizeof said,
-                      "Zelbridge: the trace file %s named by ZELBRIDGE_TRACE cannot be opened (%s); nothing is traced\n",
-                      path, cause != 0 ? std::strerror(cause) : "reason unknown");
-        platform::DebugOutput(said);
+        if (this == &Instance())
+            SetCallWriter(kTraceWrites, enabled_);
         return;
     }
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
@@ -207,6 +209,8 @@ TraceStream::TraceStream(const char* setting)
                       setting);
         platform::DebugOutput(said);
     }
+    if (this == &Instance())
+        SetCallWriter(kTraceWrites, enabled_);
 }
 
 TraceStream::~TraceStream()

@@ -4,13 +4,15 @@
 // or nowhere. A thread's line goes to the file whole, when it ends.
 #pragma once
 
-#include "diag/record_file.h"
+#include "recording/record_file.h"
 
 #include <cstdint>
 #include <memory>
 #include <ostream>
 
 namespace zelbridge {
+
+using recording::RecordFile;
 
 class TraceStream;
 namespace detail {

@@ -2,6 +2,7 @@
 // resolution and the trace lines of each step.
 #include "families/family_binding.h"
 
+#include "diag/quiet_calls.h"
 #include "diag/trace_stream.h"
 #include "families/family_tables.h"
 #include "loader/library_loader.h"
@@ -98,6 +99,7 @@ bool FamilyBinding::Load() noexcept
     module_ = load.module;
     // Publishes the entries: a thread that reads Available sees every one.
     gate_.Finish(FirstUseGate::State::Available);
+    quiet_.store(QuietCalls(), std::memory_order_release);
     return true;
 }
 
@@ -114,6 +116,7 @@ bool FamilyBinding::ResolveAll(platform::ModuleHandle module) noexcept
 
 void FamilyBinding::Reset() noexcept
 {
+    quiet_.store(false, std::memory_order_relaxed);
     gate_.Reset();
     module_ = nullptr;
     entries_.fill(nullptr);
@@ -121,6 +124,7 @@ void FamilyBinding::Reset() noexcept
 
 void FamilyBinding::ReleaseLibrary() noexcept
 {
+    quiet_.store(false, std::memory_order_relaxed);
     if (gate_.Reset() == FirstUseGate::State::Available)
         platform::CloseModule(module_);
     module_ = nullptr;

@@ -35,7 +35,7 @@ public:
     }
     // True when a call may go straight to the driver: the library is loaded,
     // and the availability check and the echo lines would write nothing.
-    bool ReadyForQuietCall() const noexcept { return TraceStream::Instance().disabled() && loaded(); }
+    bool ReadyForQuietCall() const noexcept { return quiet_.load(std::memory_order_acquire); }
     bool loaded() const noexcept { return gate_.available(); }
 
     // Forgets the library without releasing it.
@@ -52,6 +52,9 @@ private:
 
     const FamilyDescriptor* descriptor_;
     FirstUseGate gate_;
+    // Loaded, with neither trace nor recording: one test on the quick path.
+    // Set after the gate opens, so that reading it true publishes the same.
+    std::atomic<bool> quiet_{false};
     platform::ModuleHandle module_ = nullptr;
     std::array<platform::ProcAddress, kMaxFamilyDriverFunctions> entries_{};
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "zelbridge.h"
+#include "api/driver_contract.h"
 
 #include <cstddef>
 
@@ -87,6 +88,53 @@
     (Y(family, prefix, resolution, operation, driver, result, parameters, arguments, kind, fallback))
 
 namespace zelbridge {
+
+// What each argument of a family call is, as the recorder writes it. A call
+// that is a generic operation takes the operation's words, after the
+// connection identifier where it has one; the calls of the families alone
+// are described here.
+struct FamilyCallArguments {
+    const char* operation;
+    ArgumentKinds arguments;
+};
+namespace family_terms {
+using namespace description_terms;
+inline constexpr FamilyCallArguments kFamilyOnlyCalls[] = {
+    {"GetCurrentBoardId", Takes(Integer)},
+    {"GetCurrentInterfaceId", Takes(Integer)},
+    {"SendString", Takes(Integer, Text)},
+    {"ReadLine", Takes(Integer, Buffer, Capacity)},
+};
+} // namespace family_terms
+
+constexpr bool SameName(const char* a, const char* b)
+{
+    while (*a != '\0' && *a == *b)
+        ++a, ++b;
+    return *a == *b;
+}
+
+// The arguments of the family call `operation`; a name described nowhere
+// gives a count past any call's, which the entry point refuses to compile.
+constexpr ArgumentKinds FamilyArguments(const char* operation)
+{
+    for (const OperationDescription& generic : kOperations) {
+        if (!SameName(generic.name, operation))
+            continue;
+        if (generic.kind != OperationKind::OnConnection)
+            return generic.arguments;
+        ArgumentKinds withConnection = Takes(ArgumentKind::Integer);
+        for (unsigned i = 0; i < generic.arguments.count; ++i)
+            withConnection.kinds[withConnection.count++] = generic.arguments.kinds[i];
+        return withConnection;
+    }
+    for (const FamilyCallArguments& own : family_terms::kFamilyOnlyCalls)
+        if (SameName(own.operation, operation))
+            return own.arguments;
+    ArgumentKinds unknown{};
+    unknown.count = kMaxOperationArguments + 1;
+    return unknown;
+}
 
 enum class Family : std::size_t {
 #define ZELBRIDGE_FAMILY_ENUMERATOR(family, ...) family,

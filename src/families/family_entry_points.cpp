@@ -9,6 +9,37 @@
 #include "families/family_catalog.h"
 #include "families/family_forwarders.h"
 
+namespace zelbridge {
+
+template <typename Function> struct ArgumentCount;
+template <typename Result, typename... Parameters> struct ArgumentCount<Result(ZELBRIDGE_CALL*)(Parameters...)> {
+    static constexpr unsigned value = sizeof...(Parameters);
+};
+
+// The call while the trace or the recording is on: recorded with each
+// argument as the catalog describes it. A text or buffer is read only when
+// the family library took the call.
+template <typename Call, typename... Arguments>
+[[gnu::noinline]] auto RecordedFamilyCall(const char* entry, const FamilyBinding& binding, const ArgumentKinds& kinds,
+                                          Call call, Arguments... arguments) noexcept
+{
+    using Result = decltype(call());
+    if constexpr (std::is_void_v<Result>) {
+        call();
+        if (!CallRecorder::Off())
+            RecordDescribed(entry, kNoOwner, kinds, binding.loaded(), nullptr, arguments...);
+    } else {
+        const Result result = call();
+        if (!CallRecorder::Off()) {
+            const long long recorded = result;
+            RecordDescribed(entry, kNoOwner, kinds, binding.loaded(), &recorded, arguments...);
+        }
+        return result;
+    }
+}
+
+} // namespace zelbridge
+
 #define ZELBRIDGE_EXPORTED_NAME(prefix, operation) ZELBRIDGE_EXPORTED_NAME_(prefix, operation)
 #define ZELBRIDGE_EXPORTED_NAME_(prefix, operation) prefix##operation
 
@@ -19,14 +50,17 @@
         using Driver = result(ZELBRIDGE_CALL*) parameters;                                                            \
         constexpr auto slot = static_cast<std::size_t>(zelbridge::family_slots::family::operation);                   \
         zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
-        if (binding.ReadyForQuietCall() && zelbridge::CallRecorder::Off())                                            \
+        if (binding.ReadyForQuietCall())                                            \
             return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
         const auto forward = [=, &binding]() noexcept {                                                               \
             return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(                            \
                 binding, slot, ZELBRIDGE_FAMILY_UNPACK arguments);                                                    \
         };                                                                                                            \
-        return zelbridge::RecordedCallOutOfLine(ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_EXPORTED_NAME(prefix, operation)),  \
-                                                zelbridge::kNoOwner, forward, ZELBRIDGE_FAMILY_UNPACK arguments);     \
+        constexpr zelbridge::ArgumentKinds kinds = zelbridge::FamilyArguments(#operation);                          \
+        static_assert(kinds.count == zelbridge::ArgumentCount<Driver>::value,                                        \
+                      #operation ": the family catalog must describe each argument");                                \
+        return zelbridge::RecordedFamilyCall(ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_EXPORTED_NAME(prefix, operation)),     \
+                                             binding, kinds, forward, ZELBRIDGE_FAMILY_UNPACK arguments);             \
     }
 
 #define ZELBRIDGE_DEFINE_FAMILY(family, prefix, resolution, ...)                                                    \

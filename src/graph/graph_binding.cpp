@@ -1,6 +1,8 @@
 // Loading and resolving the 3D graph library, once per process.
 #include "graph/graph_binding.h"
 
+#include "diag/call_recorder.h"
+
 #include "loader/library_loader.h"
 
 
@@ -37,6 +39,7 @@ bool GraphBinding::Load() noexcept
     const bool complete = functions_.ResolveAll(library);
     // Publishes the table: a thread that reads Available sees every pointer.
     gate_.Finish(complete ? FirstUseGate::State::Available : FirstUseGate::State::Unusable);
+    quiet_.store(complete && CallRecorder::Off(), std::memory_order_release);
     return complete;
 }
 

@@ -45,6 +45,9 @@ public:
         return gate_.available() || LoadOnFirstUse();
     }
 
+    // Loaded and complete, and no call is recorded: a call may go straight to the library.
+    bool ReadyForQuietCall() const noexcept { return quiet_.load(std::memory_order_acquire); }
+
     // Whether the library is loaded and complete, without trying to load it.
     bool available() const noexcept { return gate_.available(); }
 
@@ -61,6 +64,9 @@ private:
     static GraphBinding instance_;
 
     FirstUseGate gate_;
+    // Available while nothing is recorded: one test on the quick path. Set
+    // after the gate opens, so that reading it true publishes the same.
+    std::atomic<bool> quiet_{false};
     // Held for the rest of the process, also when the library is incomplete.
     platform::ModuleHandle library_ = nullptr;
     GraphFunctionTable functions_;

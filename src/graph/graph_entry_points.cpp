@@ -29,12 +29,12 @@ struct GraphSlowCall<function, int(ZELBRIDGE_CALL*)(Parameters...)> {
 extern "C" {
 
 // No trace and no timer: after the first call an entry point is one test of
-// the binding, one of the recording flag and one call through the table.
+// the binding and one call through the table.
 #define ZELBRIDGE_DEFINE_GRAPH_ENTRY_POINT(ordinal, name, parameters, arguments, unavailable)                      \
     int ZELBRIDGE_CALL name parameters                                                                             \
     {                                                                                                              \
         const zelbridge::GraphBinding& graph = zelbridge::GraphBinding::Instance();                                \
-        if (graph.available() && zelbridge::CallRecorder::Off())                                                   \
+        if (graph.ReadyForQuietCall())                                                   \
             return graph.functions().Call<zelbridge::GraphFunction::name>(ZELBRIDGE_GRAPH_UNPACK arguments);        \
         return zelbridge::GraphSlowCall<zelbridge::GraphFunction::name>::Call(#name, unavailable,                  \
                                                                                ZELBRIDGE_GRAPH_UNPACK arguments);   \

@@ -49,6 +49,19 @@ bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept;
 // that the invoker cannot choose what such a program loads or writes.
 const char* Setting(const char* name) noexcept;
 
+// A file that whole records are appended to. Each AppendToFile is one write
+// at the file's end at that moment, whoever else appends to the same file, so
+// that the records of several threads or processes never mix within one.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+// Opens `path` for appending, creating it; kNoFile when it cannot be opened,
+// with the system's reason in `reason` (always terminated).
+FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept;
+bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept;
+void CloseFile(FileHandle file) noexcept;
+
+std::uint32_t ProcessId() noexcept;
+
 // Milliseconds since an arbitrary start, wrapping at 2^32.
 std::uint32_t TickCount() noexcept;
 

@@ -5,7 +5,9 @@
 #include "platform/platform_native.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -98,6 +100,41 @@ void DescribeError(std::uint32_t code, char* text, std::size_t capacity) noexcep
 const char* Setting(const char* name) noexcept
 {
     return ::secure_getenv(name);
+}
+
+FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept
+{
+    const int file = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (file < 0 && capacity > 0)
+        std::snprintf(reason, capacity, "%s", std::strerror(errno));
+    return file < 0 ? kNoFile : file;
+}
+
+bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+{
+    // One write for the whole record; a signal that cuts it short leaves the
+    // rest to a second write rather than losing it.
+    while (length > 0) {
+        const ssize_t written = ::write(static_cast<int>(file), data, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void CloseFile(FileHandle file) noexcept
+{
+    if (file != kNoFile)
+        ::close(static_cast<int>(file));
+}
+
+std::uint32_t ProcessId() noexcept
+{
+    return static_cast<std::uint32_t>(::getpid());
 }
 
 namespace native {

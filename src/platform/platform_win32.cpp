@@ -112,6 +112,49 @@ const char* Setting(const char* name) noexcept
     return std::getenv(name);
 }
 
+FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept
+{
+    // Append access without write access makes every write land at the
+    // file's end; read access lets AppendToFile lock it.
+    const HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DescribeError(::GetLastError(), reason, capacity);
+        return kNoFile;
+    }
+    return reinterpret_cast<FileHandle>(file);
+}
+
+bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+{
+    // Not every implementation makes an append one step with respect to
+    // other handles (Wine seeks to the end, then writes), so the writers of
+    // all processes also take turns on a lock of one byte far past any end.
+    const HANDLE handle = reinterpret_cast<HANDLE>(file);
+    OVERLAPPED turn{};
+    turn.Offset = 0xFFFFFFFEu;
+    turn.OffsetHigh = 0x7FFFFFFFu;
+    const bool locked = ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
+    DWORD written = 0;
+    const bool whole =
+        ::WriteFile(handle, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    if (locked)
+        ::UnlockFileEx(handle, 0, 1, 0, &turn);
+    return whole;
+}
+
+void CloseFile(FileHandle file) noexcept
+{
+    if (file != kNoFile)
+        ::CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+std::uint32_t ProcessId() noexcept
+{
+    return ::GetCurrentProcessId();
+}
+
 namespace native {
 
 bool CreateThreadSlot(std::uintptr_t& slot, void (*)(void*)) noexcept

@@ -1,6 +1,7 @@
 // The module's export table as applications link to it: every name of the
 // module definition file, at its ordinal, taking its arguments off the stack.
 #include "zelbridge.h"
+#include "api/driver_contract.h"
 #include "export_list.h"
 #include "stdcall_probe.h"
 #include "test_environment.h"
@@ -8,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <iterator>
 #include <set>
 #include <string>
@@ -198,6 +202,60 @@ TEST(ExportTable, ListsOneHundredAndFiftyEntryPointsWithOrdinalsOneTo150)
     ASSERT_EQ(ordinals.size(), std::size(kExports));
     EXPECT_EQ(*ordinals.begin(), 1);
     EXPECT_EQ(*ordinals.rbegin(), static_cast<int>(std::size(kExports)));
+}
+
+// The operation table against the module definition file and the header:
+// each operation exported at its ordinal, taking the index and its words,
+// and every generic entry point of either an operation of the table.
+TEST(ExportTable, TheGenericEntryPointsAreTheOperationTable)
+{
+    const auto described = [](const std::string& name) -> const OperationDescription* {
+        for (const OperationDescription& operation : kOperations)
+            if (name == operation.name)
+                return &operation;
+        return nullptr;
+    };
+    const auto generic = [](const std::string& name) {
+        return name != "DefineSystem" && name.rfind("QXGraph3D", 0) != 0 && name.rfind("M3", 0) != 0 &&
+               name.rfind("T5", 0) != 0;
+    };
+    std::set<std::string> exported;
+    for (const Export& entry : kExports) {
+        std::string name = entry.name;
+        if (name == "_ConnectPciBoard@8")
+            name = "ConnectPciBoard";
+        if (!generic(name))
+            continue;
+        exported.insert(name);
+        const OperationDescription* operation = described(name);
+        ASSERT_NE(operation, nullptr) << name << " is exported but not in the operation table";
+        EXPECT_EQ(entry.ordinal, operation->ordinal) << name;
+        const int bytes = 4 * (1 + operation->arguments.count);
+        EXPECT_EQ(entry.argumentBytes, bytes) << name;
+        // What the header makes a caller push, where a word is 4 bytes.
+        if (sizeof(ZelWord) == 4) {
+            EXPECT_EQ(entry.headerArgumentBytes, bytes) << name;
+        }
+    }
+    EXPECT_EQ(exported.size(), kOperationCount);
+
+    std::ifstream header(ZELBRIDGE_PUBLIC_HEADER);
+    ASSERT_TRUE(header) << ZELBRIDGE_PUBLIC_HEADER;
+    std::set<std::string> declared;
+    const std::regex declaration(R"((\w+) ZELBRIDGE_CALL (\w+)\(int index(.*)\);)");
+    for (std::string line; std::getline(header, line);) {
+        std::smatch match;
+        if (!std::regex_search(line, match, declaration))
+            continue;
+        const OperationDescription* operation = described(match[2]);
+        ASSERT_NE(operation, nullptr) << match[2] << " is declared but not in the operation table";
+        const std::string rest = match[3];
+        EXPECT_EQ(static_cast<unsigned>(std::count(rest.begin(), rest.end(), ',')), operation->arguments.count)
+            << line;
+        EXPECT_EQ(match[1] == "void", operation->result == EntryResult::NoResult) << line;
+        declared.insert(match[2]);
+    }
+    EXPECT_EQ(declared, exported);
 }
 
 TEST(ExportTable, EveryEntryPointIsFoundByItsName)
