@@ -146,6 +146,35 @@ TEST(Replay, SaysWhatARecordingHoldsAndWhatDifferedWithTheExitStatus)
     std::remove(file.c_str());
 }
 
+// Two processes, one after the other, record into one file through the
+// module: a 20,003-character answer, then the example stage's identity.
+TEST(Replay, TwoProcessesRecordedThroughTheModuleReplayEachOnItsOwnWithTheLongAnswerWhole)
+{
+    ScopedInstallPath installPath;
+    installPath.Remove();
+    const std::string recording = BinaryPath("replay-two-processes.jsonl");
+    const std::string description = BinaryPath("replay-long-answer.json");
+    const std::string longAnswer(20003, 'x');
+    std::remove(recording.c_str());
+    std::ofstream(description, std::ios::binary)
+        << R"({"commands": [{"command": "LONG?", "answer": ")" << longAnswer << "\"}]}";
+    SetEnvironment("ZELBRIDGE_RECORD", recording.c_str());
+    const ToolRun first = RunTool({"send", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", description, "LONG?"});
+    const ToolRun second = RunTool(
+        {"send", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", BinaryPath("Simulator.json"), "*IDN?"});
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    EXPECT_EQ(first.out, longAnswer + "\n") << first.err;
+    EXPECT_EQ(second.out, kIdentity + "\n") << second.err;
+
+    const ToolRun replay = RunTool({"replay", recording});
+    EXPECT_EQ(replay.exitCode, 0) << replay.out << replay.err;
+    for (const char* part : {", 2 processes, 2 connections, 2 commands", "(20003 characters)\n",
+                             "replays cleanly: 2 of 2 commands\n"})
+        EXPECT_NE(replay.out.find(part), std::string::npos) << "\"" << part << "\" not in:\n" << replay.out;
+    std::remove(recording.c_str());
+    std::remove(description.c_str());
+}
+
 // Differences the simulator never makes on its own, as an edited recording
 // or a faulty driver would show them.
 TEST(Replay, NamesEachFieldThatDiffersAsRecordedAndAsReplayed)
