@@ -48,6 +48,7 @@ class Simulator:
     """The simulator's own reader: whether it accepts a description or a recording."""
 
     def __init__(self, path):
+        self.path = path
         self.library = ctypes.CDLL(path)
         self.library.SIM_ConnectUSB.argtypes = [ctypes.c_char_p]
         self.library.SIM_CloseConnection.argtypes = [ctypes.c_int]
@@ -89,7 +90,7 @@ def check_recording(path, validator, name):
     return records
 
 
-def make_recording(out, module, families):
+def make_recording(out, module, families, simulator):
     """In a process of its own: generic, family and graph calls recorded."""
     os.environ["ZELBRIDGE_RECORD"] = out
     os.environ["ZELBRIDGE_PATH"] = families
@@ -101,10 +102,10 @@ def make_recording(out, module, families):
         function.restype, function.argtypes = result, list(types)
         return function
 
-    index = entry("DefineSystem", ctypes.c_int, text, text)(b"libSimulator.so", b"SIM_")
+    index = entry("DefineSystem", ctypes.c_int, text, text)(os.fsencode(simulator), b"SIM_")
     command = entry("ZelCommandset", ctypes.c_int, ctypes.c_int, text)
     entry("ConnectRS232", ctypes.c_int, ctypes.c_int, word, word)(index, 1, 9600)
-    for line in (b"*IDN?", b"MOVE X 80", b"\xc4\xfc \"quoted\" \\ X" * 3, b"X" * 20000):
+    for line in (b"*IDN?", b"MOVE X 80", b"\xc4\xfc \"quoted\" \\ X" * 3, b"X" * (1024 * 1024 + 1)):  # the last is longer than a recording keeps
         command(index, line)
     size = ctypes.c_int()
     entry("ZelGetAnswerSize", ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_int))(index, ctypes.byref(size))
@@ -132,7 +133,7 @@ def check_recordings(source, simulator, validator, module, tool, families, work)
 
     made = os.path.join(work, "calls.jsonl")
     environment = dict(os.environ, ZELBRIDGE_PATH=families)
-    subprocess.run([sys.executable, __file__, "--make-recording", made, module, families], env=environment,
+    subprocess.run([sys.executable, __file__, "--make-recording", made, module, families, simulator.path], env=environment,
                    check=True, timeout=120)
     example = os.path.join(source, "drivers/simulator/examples/two_axis_stage.json")
     by_tool = os.path.join(work, "tool.jsonl")
@@ -219,7 +220,7 @@ def check_outputs(source, validator, tool, loopback, families, work):
 
 def main():
     if sys.argv[1] == "--make-recording":
-        make_recording(*sys.argv[2:5])
+        make_recording(*sys.argv[2:6])
         return 0
     source, module, simulator_path, tool, loopback, families = sys.argv[1:7]
     simulator = Simulator(simulator_path)

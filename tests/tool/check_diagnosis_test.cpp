@@ -147,7 +147,7 @@ TEST_F(CheckDiagnosis, EachReasonALibraryDoesNotLoadIsNamedWithItsFile)
          {"T520_ZEL_DLL.DLL is not found in:\n                    " + Folder("installed") + " (the install folder)\n"},
          "not-found"},
         {Driver("zel_other_arch.dll"), nullptr,
-         {std::string("zel_other_arch.dll") + " is a " + kOtherArchitecture + " " + kNoun + "; " ZELBRIDGE_MODULE_FILE " is " +
+         {std::string("zel_other_arch.dll") + " is a " + kOtherArchitecture + " " + kNoun + "; " ZELBRIDGE_LOADED_MODULE " is " +
           kThisArchitecture + "\n"},
          "wrong-architecture"},
         // Bytes that JSON escapes, and one that is not UTF-8.
@@ -226,7 +226,7 @@ TEST_F(CheckDiagnosis, TheOverviewShowsTheInstallPathAndEveryLibrary)
     // Without an install path the complete libraries next to the tool are found.
     const ToolRun found = RunTool({"check"});
     EXPECT_EQ(found.exitCode, 0) << found.out;
-    EXPECT_TRUE(Contains(found.out, "Zelbridge:        " ZELBRIDGE_MODULE_FILE ", " + kThisArchitecture + "\n"));
+    EXPECT_TRUE(Contains(found.out, "Zelbridge:        " ZELBRIDGE_LOADED_MODULE ", " + kThisArchitecture + "\n"));
     EXPECT_TRUE(Contains(found.out, "Install path:     (none set)\n"));
     EXPECT_TRUE(Contains(found.out, "  M329_      M329_ZEL_DLL.DLL      found: " + BinaryPath("M329_ZEL_DLL.DLL") + "\n"));
     EXPECT_TRUE(Contains(found.out, "  QXGraph3D  wxQXGraph3D.dll       found: " + BinaryPath("wxQXGraph3D.dll") + "\n"));
@@ -242,7 +242,7 @@ TEST_F(CheckDiagnosis, TheOverviewShowsTheInstallPathAndEveryLibrary)
     EXPECT_TRUE(Contains(incomplete.out, "  QXGraph3D  wxQXGraph3D.dll       missing\n"));
     const ToolRun json = RunTool({"check", "--json"});
     EXPECT_EQ(json.exitCode, 1);
-    EXPECT_TRUE(Contains(json.out, "{\"check\":\"overview\",\"module\":{\"file\":\"" ZELBRIDGE_MODULE_FILE "\""));
+    EXPECT_TRUE(Contains(json.out, "{\"check\":\"overview\",\"module\":{\"file\":\"" ZELBRIDGE_LOADED_MODULE "\""));
     EXPECT_TRUE(Contains(json.out, std::string("\"installPath\":{\"state\":\"usable\",\"type\":\"") + kPathType + "\""));
     EXPECT_TRUE(Contains(json.out, "{\"user\":\"M329_\",\"file\":\"M329_ZEL_DLL.DLL\",\"state\":\"incomplete\""));
     EXPECT_TRUE(Contains(json.out, "\"missingFunctions\":[\"M329_GetCurrentInterfaceId\"]"));

@@ -177,7 +177,7 @@ TEST_F(ZelbridgeTool, AMissingDriverFileShowsTheFileTriedAndTheSystemsError)
                                                "0", "*IDN?"});
     EXPECT_EQ(otherArchitecture.exitCode, 1);
     EXPECT_TRUE(Contains(otherArchitecture.err, "; zel_other_arch.dll is a "));
-    EXPECT_TRUE(Contains(otherArchitecture.err, "; " ZELBRIDGE_MODULE_FILE " is "));
+    EXPECT_TRUE(Contains(otherArchitecture.err, "; " ZELBRIDGE_LOADED_MODULE " is "));
     EXPECT_TRUE(Contains(otherArchitecture.err, "\"zelbridge check --driver zel_other_arch.dll --prefix LOOP_\""));
 
     const ToolRun check = RunTool({"check", "--driver", "nowhere.dll", "--prefix", "LOOP_"});

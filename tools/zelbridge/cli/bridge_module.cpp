@@ -38,6 +38,11 @@ BridgeModule::BridgeModule() : module_(platform::OpenModule(ZELBRIDGE_MODULE_FIL
     }
 }
 
+platform::ProcAddress BridgeModule::Export(const char* name) const noexcept
+{
+    return platform::FindSymbol(module_, name);
+}
+
 BridgeModule::~BridgeModule()
 {
     platform::CloseModule(module_);

@@ -35,6 +35,9 @@ public:
     ZELBRIDGE_TOOL_ENTRY_POINTS(ZELBRIDGE_TOOL_MEMBER)
 #undef ZELBRIDGE_TOOL_MEMBER
 
+    // Any other export, null when the module lacks it.
+    platform::ProcAddress Export(const char* name) const noexcept;
+
 private:
     platform::ModuleHandle module_ = nullptr;
 };

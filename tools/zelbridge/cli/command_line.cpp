@@ -30,6 +30,7 @@ constexpr SubcommandEntry kSubcommands[] = {
     {"check", Subcommand::kCheck},
     {"config", Subcommand::kConfig},
     {"replay", Subcommand::kReplay},
+    {"serve", Subcommand::kServe},
 };
 
 // A connection option and the fields of its value: numbers, or a text
@@ -125,6 +126,10 @@ constexpr Option kOptions[] = {
     {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
     {"--timeout", "MS", kConnecting | In(Subcommand::kReplay), &Invocation::timeout},
     {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
+    {"--listen", "ADDR:PORT", In(Subcommand::kServe), &Invocation::listen},
+    {"--token-file", "FILE", In(Subcommand::kServe), &Invocation::tokenFile},
+    // Given as often as needed: handled apart from the others.
+    {"--allow-library", "PATH", In(Subcommand::kServe), nullptr},
 };
 
 // Options without a value.
@@ -171,6 +176,10 @@ void Validate(Invocation& invocation)
     } else if (subcommand == Subcommand::kReplay) {
         if (invocation.commands.size() != 1)
             throw UsageError("replay takes one recording FILE");
+    } else if (subcommand == Subcommand::kServe) {
+        if (!invocation.commands.empty())
+            throw UsageError("serve takes no argument '" + invocation.commands.front() + "'");
+        return;
     } else if (subcommand == Subcommand::kConfig) {
         if (invocation.installPath && invocation.unset)
             throw UsageError("config takes either --install-path DIR or --unset, not both");
@@ -213,7 +222,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
     if (arguments.empty())
-        throw UsageError("missing subcommand: send, shell, check, config or replay");
+        throw UsageError("missing subcommand: send, shell, check, config, replay or serve");
     const std::string& first = arguments.front();
     // Past "--" everything is a command, even what looks like an option.
     const auto optionsEnd = std::find(arguments.begin(), arguments.end(), "--");
@@ -226,7 +235,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
     }
     invocation.subcommand = FindSubcommand(first);
     if (invocation.subcommand == Subcommand::kNone)
-        throw UsageError("unknown subcommand '" + first + "': use send, shell, check, config or replay");
+        throw UsageError("unknown subcommand '" + first + "': use send, shell, check, config, replay or serve");
     if (invocation.help)
         return invocation;
 
@@ -263,7 +272,11 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
                                  (option ? option->valueName : linkOption->valueName));
             value = *++argument;
         }
-        if (option)
+        if (option && !option->slot) {
+            if (value.empty())
+                throw UsageError(name + " is empty");
+            invocation.allowedLibraries.push_back(value);
+        } else if (option)
             StoreOnce(invocation.*(option->slot), name, value);
         else
             StoreLink(invocation, *linkOption, value);

@@ -8,7 +8,7 @@
 
 namespace zelbridge::tool {
 
-enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay };
+enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay, kServe };
 
 // How a system is connected: the connect entry point and what it is given.
 struct Link {
@@ -44,6 +44,11 @@ struct Invocation {
     // config: the folder to store, or remove the value.
     std::optional<std::string> installPath;
     bool unset = false;
+    // serve: ADDR:PORT, the token's file, the places libraries with a path
+    // may be loaded from.
+    std::optional<std::string> listen;
+    std::optional<std::string> tokenFile;
+    std::vector<std::string> allowedLibraries;
 };
 
 // The arguments after the program name. Throws UsageError with a one-line

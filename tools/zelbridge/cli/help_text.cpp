@@ -47,6 +47,7 @@ constexpr char kProgramHelp[] =
     "  zelbridge check --family NAME [--json]\n"
     "  zelbridge config [--install-path DIR | --unset]\n"
     "  zelbridge replay [--timeout MS] FILE\n"
+    "  zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
     "  send    connect, send each COMMAND, print each answer, close\n"
@@ -55,6 +56,7 @@ constexpr char kProgramHelp[] =
     "          what they export\n"
     "  config  show, set or remove the install path, the folder of the driver libraries\n"
     "  replay  check that a recording (ZELBRIDGE_RECORD) replays on the simulator\n"
+    "  serve   serve the module over HTTP to 64-bit and remote applications\n"
     "\n" CONNECTION_OPTIONS "\n"
     "The tool loads " ZELBRIDGE_MODULE_FILE " from its own folder, as an application does,\n"
     "and the driver library through it, with DefineSystem. " DRIVER_LOOKUP "\n"
@@ -166,6 +168,31 @@ constexpr char kReplayHelp[] =
     "Example:\n"
     "  zelbridge replay stage-session.jsonl\n";
 
+constexpr char kServeHelp[] =
+    "Usage: zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
+    "\n"
+    "Loads " ZELBRIDGE_MODULE_FILE " once and serves its calls over HTTP/1.1 with JSON bodies,\n"
+    "so that 64-bit applications and other machines drive controllers whose drivers\n"
+    "are 32-bit. GET /openapi.json describes the API; GET /v1/operations lists what\n"
+    "is served and what is not.\n"
+    "\n"
+    "  --listen ADDR:PORT     where to listen (default 127.0.0.1:8765; port 0 takes a\n"
+    "                         free one). Traffic is not encrypted: beyond this machine,\n"
+    "                         keep 127.0.0.1 and forward the port over SSH instead.\n"
+    "  --token-file FILE      the bearer token every request must carry: read from\n"
+    "                         FILE when it holds one, else made and written to it\n"
+    "                         (default: a new token in the user's own folder)\n"
+    "  --allow-library PATH   a folder (or file) from which a define may load a driver\n"
+    "                         library named by its absolute path; a bare file name is\n"
+    "                         always loaded from the install folder\n"
+    "\n"
+    "Each client opens a session with a lease (default 30 s); a session that sends\n"
+    "nothing within its lease, or is deleted, has its connections closed.\n"
+    "\n"
+    "Example:\n"
+    "  zelbridge serve\n"
+    "  curl -H \"Authorization: Bearer $(cat TOKEN-FILE)\" http://127.0.0.1:8765/v1/operations\n";
+
 } // namespace
 
 const char* HelpText(Subcommand subcommand) noexcept
@@ -181,6 +208,8 @@ const char* HelpText(Subcommand subcommand) noexcept
         return kConfigHelp;
     case Subcommand::kReplay:
         return kReplayHelp;
+    case Subcommand::kServe:
+        return kServeHelp;
     case Subcommand::kNone:
         break;
     }

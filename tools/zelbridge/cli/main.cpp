@@ -34,6 +34,8 @@ int Run(const Invocation& request)
         return RunConfig(request, std::cout, std::cerr);
     case Subcommand::kReplay:
         return RunReplay(request, std::cout);
+    case Subcommand::kServe:
+        return RunServe(request, std::cout, std::cerr);
     case Subcommand::kNone:
         break;
     }

@@ -14,6 +14,8 @@ int RunCheck(const Invocation& request, std::ostream& out);
 int RunConfig(const Invocation& request, std::ostream& out, std::ostream& err);
 // The recording is the invocation's one argument.
 int RunReplay(const Invocation& request, std::ostream& out);
+// Serves the module over HTTP until interrupted; the log goes to `err`.
+int RunServe(const Invocation& request, std::ostream& out, std::ostream& err);
 // The tool's version, and the version and file of the module it loads.
 int RunVersion(std::ostream& out);
 

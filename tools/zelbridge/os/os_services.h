@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zelbridge::tool::os {
 
@@ -60,5 +61,17 @@ std::uint32_t WriteSetting(const std::string& path);
 std::uint32_t RemoveSetting();
 // The code a write without the right to it fails with.
 extern const std::uint32_t kAccessDenied;
+
+// `count` bytes from the system's cryptographic generator; throws
+// std::runtime_error when it cannot give them.
+std::vector<unsigned char> RandomBytes(std::size_t count);
+
+// Where serve keeps its token unless told: a file in the user's own
+// folder (%LOCALAPPDATA%\Zelbridge, $XDG_RUNTIME_DIR or the home folder).
+std::string DefaultTokenFile();
+
+// Writes `text` to a file that only its owner can read or write, replacing
+// it; empty, or the reason it failed.
+std::string WritePrivateFile(const std::string& path, const std::string& text);
 
 } // namespace zelbridge::tool::os

@@ -5,7 +5,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zelbridge::tool::os {
@@ -62,6 +66,37 @@ std::uint32_t WriteSetting(const std::string&)
 std::uint32_t RemoveSetting()
 {
     return ENOTSUP;
+}
+
+std::vector<unsigned char> RandomBytes(std::size_t count)
+{
+    std::vector<unsigned char> bytes(count);
+    std::ifstream source("/dev/urandom", std::ios::binary);
+    if (!source.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)))
+        throw std::runtime_error("cannot read /dev/urandom");
+    return bytes;
+}
+
+std::string DefaultTokenFile()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] != '\0')
+        return std::string(runtime) + "/zelbridge-serve-token";
+    const char* home = std::getenv("HOME");
+    return std::string(home && home[0] != '\0' ? home : ".") + "/.zelbridge-serve-token";
+}
+
+std::string WritePrivateFile(const std::string& path, const std::string& text)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0)
+        return std::strerror(errno);
+    // An existing file keeps its mode through open: it is narrowed first.
+    std::string failure;
+    if (::fchmod(file, 0600) != 0 || ::write(file, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        failure = std::strerror(errno);
+    ::close(file);
+    return failure;
 }
 
 } // namespace zelbridge::tool::os

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
+#include <sddl.h>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -159,6 +162,48 @@ std::uint32_t RemoveSetting()
     status = ::RegDeleteValueA(key, kValue);
     ::RegCloseKey(key);
     return status == ERROR_FILE_NOT_FOUND ? 0 : static_cast<std::uint32_t>(status);
+}
+
+std::vector<unsigned char> RandomBytes(std::size_t count)
+{
+    std::vector<unsigned char> bytes(count);
+    if (::BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+        throw std::runtime_error("the system's random generator failed");
+    return bytes;
+}
+
+std::string DefaultTokenFile()
+{
+    char folder[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableA("LOCALAPPDATA", folder, sizeof folder);
+    const std::string base = length > 0 && length < sizeof folder ? folder : ".";
+    ::CreateDirectoryA((base + "\\Zelbridge").c_str(), nullptr);
+    return base + "\\Zelbridge\\serve-token";
+}
+
+std::string WritePrivateFile(const std::string& path, const std::string& text)
+{
+    // Full access for the file's owner and the system alone, nothing inherited.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return "cannot make the file's access list (error " + std::to_string(::GetLastError()) + ")";
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, &attributes, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string failure;
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = "error " + std::to_string(::GetLastError());
+    } else {
+        // CREATE_ALWAYS keeps the access list of a file that was there.
+        DWORD written = 0;
+        if (!::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor) ||
+            !::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written != text.size())
+            failure = "error " + std::to_string(::GetLastError());
+        ::CloseHandle(file);
+    }
+    ::LocalFree(descriptor);
+    return failure;
 }
 
 } // namespace zelbridge::tool::os
