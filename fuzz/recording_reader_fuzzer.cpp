@@ -1,7 +1,8 @@
-// Fuzzes the simulator's recording reader: any text must give either a
-// recording or a reason naming its record, and each recorded connection must
-// replay its own commands, then fail on one it does not hold.
-#include "recording.h"
+// Fuzzes the recording reader: any text must give either a recording or a
+// reason in words naming its record, never a library's own message, and each
+// recorded connection must replay its own commands in the simulator, then
+// fail on one it does not hold.
+#include "recording/recording_reader.h"
 #include "session.h"
 #include "simulator_errors.h"
 
@@ -14,15 +15,20 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const simulator::LoadedRecording loaded = simulator::ParseRecording(text, "fuzz.jsonl");
+    const simulator::LoadedRecording loaded = zelbridge::recording::ParseRecording(text, "fuzz.jsonl");
     if (!loaded.recording) {
-        if (loaded.reason.find(", record ") == std::string::npos && loaded.reason.find("out of memory") == std::string::npos)
+        const std::string& reason = loaded.reason;
+        if ((reason.find(", record ") == std::string::npos && reason.find("out of memory") == std::string::npos) ||
+            reason.find("json.exception") != std::string::npos || reason.find('\n') != std::string::npos)
             std::abort();
         return 0;
     }
+    const simulator::Recording& recording = *loaded.recording;
     auto errors = std::make_shared<simulator::Description>();
-    errors->errors = loaded.recording->errors;
-    for (const auto& connection : loaded.recording->connections) {
+    errors->errors = recording.errors;
+    for (const auto& connection : recording.connections) {
+        if (connection->process >= recording.processes.size())
+            std::abort();
         simulator::Session session(errors, connection, true);
         for (const simulator::RecordedCommand& command : connection->commands) {
             if (session.Execute(command.text, {}) != command.result)

@@ -120,6 +120,15 @@ std::string NormaliseCommand(std::string_view text)
     return normalised;
 }
 
+bool SameCommand(std::string_view recorded, std::string_view came, bool recordedCut)
+{
+    const std::string expected = NormaliseCommand(recorded);
+    const std::string actual = NormaliseCommand(came);
+    if (recordedCut ? actual.size() < expected.size() : actual.size() != expected.size())
+        return false;
+    return StartsWithIgnoringCase(actual, expected);
+}
+
 CommandPattern::CommandPattern(std::string_view text) : text_(NormaliseCommand(text))
 {
     if (text_.empty())

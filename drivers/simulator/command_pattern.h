@@ -13,6 +13,10 @@ namespace simulator {
 // The command without leading or trailing blanks and line ends, and with one
 // space wherever it has a run of blanks: how a controller reads a line.
 std::string NormaliseCommand(std::string_view text);
+// Whether `came` is the command `recorded` as a controller reads both: blanks
+// as NormaliseCommand leaves them, letters in either case. A recorded command
+// that was cut short is matched by every command it begins.
+bool SameCommand(std::string_view recorded, std::string_view came, bool recordedCut);
 
 struct Number {
     std::string text;

@@ -90,13 +90,14 @@ std::int32_t Session::Replay(std::string_view command, Clock::time_point now)
         const std::size_t last = commands.empty() ? recorded_->record : commands.back().record;
         mismatch_ = "the recording holds no command after record " + std::to_string(last) +
                     " on this connection; came " + came;
-    } else if (NormaliseCommand(commands[nextRecorded_].text) != NormaliseCommand(command)) {
+    } else if (!SameCommand(commands[nextRecorded_].text, command, commands[nextRecorded_].cut)) {
         const RecordedCommand& expected = commands[nextRecorded_];
         mismatch_ = "record " + std::to_string(expected.record) + " expected \"" + expected.text + "\", came " + came;
     } else {
         const RecordedCommand& expected = commands[nextRecorded_++];
+        // However many answers the controller gave: the recording bounds them.
         for (const RecordedAnswer& answer : expected.answers)
-            Queue(answer.text, recordedDelays_ ? now + answer.delay : now);
+            answers_.push_back(PendingAnswer{answer.text, recordedDelays_ ? now + answer.delay : now});
         if (expected.error != kNoError)
             error_ = expected.error;
         return expected.result;

@@ -5,7 +5,7 @@
 
 #include "axis_motion.h"
 #include "description.h"
-#include "recording.h"
+#include "recording/recording_reader.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +16,13 @@
 #include <vector>
 
 namespace simulator {
+
+using zelbridge::recording::LoadedRecording;
+using zelbridge::recording::LoadRecordingIfOne;
+using zelbridge::recording::RecordedAnswer;
+using zelbridge::recording::RecordedCommand;
+using zelbridge::recording::RecordedConnection;
+using zelbridge::recording::Recording;
 
 class Session {
 public:

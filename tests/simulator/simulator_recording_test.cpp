@@ -1,7 +1,7 @@
 // The recording reader and a replaying connection in process: what a
 // recording holds per connection, answers as late as recorded when asked,
 // a command past the end, and records the reader refuses by number.
-#include "recording.h"
+#include "recording/recording_reader.h"
 #include "session.h"
 #include "simulator_errors.h"
 
@@ -11,6 +11,9 @@
 
 namespace simulator {
 namespace {
+
+using zelbridge::recording::IsRecording;
+using zelbridge::recording::ParseRecording;
 
 // Two family connections made in turn; the first answers 40 ms late and
 // raises error 7 once with error checking off.
@@ -56,8 +59,37 @@ TEST(SimulatorRecording, ConnectionsReplayTheirOwnCommandsWithRecordedAnswersErr
     Session second(errors, recording.connections[1], false);
     EXPECT_EQ(second.Execute("MOVE X 80", start), kNoError);
     EXPECT_EQ(second.TakeError(), 7);
+    // A command without a text replays nothing, and the error after it is not the previous command's.
+    const LoadedRecording noText = ParseRecording(
+        std::string(kRecording) + R"({"entry":"M329_ZelCommandset","args":[4,null],"result":0})" "\n"
+                                  R"({"entry":"M329_GetError","args":[4],"result":5})" "\n",
+        "session.jsonl");
+    ASSERT_TRUE(noText.recording) << noText.reason;
+    EXPECT_EQ(noText.recording->connections[1]->commands.size(), 1u);
+    EXPECT_EQ(noText.recording->connections[1]->commands.back().error, 7);
     EXPECT_FALSE(IsRecording(R"({"commands": []})"));
     EXPECT_TRUE(IsRecording(kRecording));
+}
+
+// A help text read line by line: more answers to one command than a
+// description's connection may owe, all of which the controller gave.
+TEST(SimulatorRecording, ACommandReplaysEveryAnswerItWasRecordedWith)
+{
+    std::string text = "{\"entry\":\"ConnectUSB\",\"system\":0,\"result\":0}\n"
+                       "{\"entry\":\"ZelCommandset\",\"system\":0,\"args\":[\"HLP?\"],\"result\":0}\n";
+    const std::size_t lines = Session::kMostPendingAnswers + 1;
+    for (std::size_t i = 0; i < lines; ++i)
+        text += "{\"entry\":\"ZelGetAnswer\",\"system\":0,\"result\":0,\"answer\":\"line\"}\n";
+    const LoadedRecording loaded = ParseRecording(text, "help.jsonl");
+    ASSERT_TRUE(loaded.recording) << loaded.reason;
+    Session session(std::make_shared<Description>(), loaded.recording->connections.at(0), false);
+    EXPECT_EQ(session.Execute("HLP?", {}), kNoError);
+    std::size_t answers = 0;
+    bool waiting = false;
+    for (; session.ReadyAnswer({}, waiting); session.DropAnswer())
+        ++answers;
+    EXPECT_EQ(answers, lines);
+    EXPECT_EQ(session.TakeError(), kNoError);
 }
 
 TEST(SimulatorRecording, ARecordTheReaderCannotUseIsNamedByItsNumber)
@@ -70,7 +102,7 @@ TEST(SimulatorRecording, ARecordTheReaderCannotUseIsNamedByItsNumber)
         {"{\"entry\":\"Connect\",\"system\":1,\"result\":1}\n\n{\"entry\":\"ZelCommandset\",\"system\":1,\"args\":[2]}",
          "record 3: a command is recorded as text"},
         {"[1]", "record 1: a record is an object"},
-        {"{\"entry\":\"GetError\",\"system\":1.5}", "record 1: a whole number"},
+        {"{\"entry\":\"GetError\",\"system\":1.5}", "record 1: \"system\" must be a whole number"},
     };
     for (const auto& bad : cases) {
         const LoadedRecording loaded = ParseRecording(bad.text, "bad.jsonl");

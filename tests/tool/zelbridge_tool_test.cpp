@@ -427,14 +427,14 @@ TEST_F(ZelbridgeTool, ReplayChecksARecordedSessionCommandByCommandAndNamesTheRec
     const ToolRun replay = RunTool({"replay", recording});
     EXPECT_EQ(replay.exitCode, 0) << replay.out << replay.err;
     EXPECT_TRUE(Contains(replay.out, "1 connections, 3 commands, 1 error texts\n"));
-    EXPECT_TRUE(Contains(replay.out, ": MOVE X 80 => error 7: Position out of limits\n"));
+    EXPECT_TRUE(Contains(replay.out, ": MOVE X 80 => error 7 \"Position out of limits\"\n"));
     EXPECT_TRUE(Contains(replay.out, "replays cleanly: 3 of 3 commands\n"));
 
     std::ofstream(recording, std::ios::app) << "{\"entry\": \"GetError\", \"system\": 0, \"result\": \"7\"}\n";
     const ToolRun broken = RunTool({"replay", recording});
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_TRUE(Contains(broken.err, "\", record "));
-    EXPECT_TRUE(Contains(broken.err, "a whole number is expected"));
+    EXPECT_TRUE(Contains(broken.err, "\"result\" must be a whole number"));
 }
 
 } // namespace

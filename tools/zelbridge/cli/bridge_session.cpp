@@ -128,6 +128,26 @@ BridgeSession::Reply BridgeSession::TakeAnswer()
     return reply;
 }
 
+std::int32_t BridgeSession::SendCommand(const std::string& command)
+{
+    return bridge_.ZelCommandset(index_, command.c_str());
+}
+
+std::int32_t BridgeSession::TakeError()
+{
+    return Exports(Operation::GetError) ? bridge_.GetError(index_) : 0;
+}
+
+std::string BridgeSession::ErrorText(std::int32_t code)
+{
+    if (!Exports(Operation::TranslateError))
+        return "";
+    char description[512] = {};
+    bridge_.TranslateError(index_, code, TextArgument(description), sizeof description);
+    description[sizeof description - 1] = '\0';
+    return description;
+}
+
 std::int32_t BridgeSession::Connect(const Link& link)
 {
     switch (link.kind) {
@@ -166,7 +186,7 @@ std::int32_t BridgeSession::ErrorAfter(bool exported, std::int32_t result)
     }
     // Without the driver's GetError the module would answer
     // FUNCTION_NOT_AVAILABLE for every call; only the result can tell then.
-    const std::int32_t reported = Exports(Operation::GetError) ? bridge_.GetError(index_) : 0;
+    const std::int32_t reported = TakeError();
     if (reported != 0)
         return reported;
     return result < 0 ? result : 0;
@@ -177,13 +197,9 @@ std::string BridgeSession::Explain(std::int32_t code, const std::string& functio
     std::string text = "error " + std::to_string(code);
     if (code == FUNCTION_NOT_AVAILABLE)
         return text + ": function not available: the driver library does not export " + functions;
-    if (!Exports(Operation::TranslateError))
-        return text;
-    char description[512] = {};
-    bridge_.TranslateError(index_, code, TextArgument(description), sizeof description);
-    description[sizeof description - 1] = '\0';
-    if (description[0] != '\0')
-        text += std::string(": ") + description;
+    const std::string description = ErrorText(code);
+    if (!description.empty())
+        text += ": " + description;
     return text;
 }
 

@@ -37,6 +37,14 @@ public:
     // without an answer when none is ready yet.
     Reply TakeAnswer();
 
+    // For a judge of each call on its own: the driver's result of a command
+    // as it stands, the pending error GetError reports (0 when none, or
+    // when the driver has no GetError), and the driver's text of an error
+    // (empty when it has none).
+    std::int32_t SendCommand(const std::string& command);
+    std::int32_t TakeError();
+    std::string ErrorText(std::int32_t code);
+
 private:
     // The result of the connect entry point the link calls.
     std::int32_t Connect(const Link& link);

@@ -124,7 +124,7 @@ constexpr Option kOptions[] = {
     {"--driver", "FILE", kTakingADriver, &Invocation::driver},
     {"--prefix", "PREFIX", kTakingADriver, &Invocation::prefix},
     {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
-    {"--timeout", "MS", kConnecting, &Invocation::timeout},
+    {"--timeout", "MS", kConnecting | In(Subcommand::kReplay), &Invocation::timeout},
     {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
     {"--listen", "ADDR:PORT", In(Subcommand::kServe), &Invocation::listen},
     {"--token-file", "FILE", In(Subcommand::kServe), &Invocation::tokenFile},
@@ -176,7 +176,6 @@ void Validate(Invocation& invocation)
     } else if (subcommand == Subcommand::kReplay) {
         if (invocation.commands.size() != 1)
             throw UsageError("replay takes one recording FILE");
-        return;
     } else if (subcommand == Subcommand::kServe) {
         if (!invocation.commands.empty())
             throw UsageError("serve takes no argument '" + invocation.commands.front() + "'");
@@ -196,7 +195,7 @@ void Validate(Invocation& invocation)
     }
     if (subcommand == Subcommand::kSend)
         Require(!invocation.commands.empty(), "the COMMAND to send");
-    else if (!invocation.commands.empty())
+    else if (!invocation.commands.empty() && subcommand != Subcommand::kReplay)
         throw UsageError(std::string(SubcommandName(subcommand)) + " takes no argument '" + invocation.commands.front() +
                          "'" + (subcommand == Subcommand::kShell ? ": commands come from standard input" : ""));
 }

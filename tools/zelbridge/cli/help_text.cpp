@@ -46,7 +46,7 @@ constexpr char kProgramHelp[] =
     "  zelbridge check --driver FILE --prefix PREFIX [--json]\n"
     "  zelbridge check --family NAME [--json]\n"
     "  zelbridge config [--install-path DIR | --unset]\n"
-    "  zelbridge replay FILE\n"
+    "  zelbridge replay [--timeout MS] FILE\n"
     "  zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
@@ -155,12 +155,15 @@ constexpr char kConfigHelp[] =
     "  zelbridge config --unset\n";
 
 constexpr char kReplayHelp[] =
-    "Usage: zelbridge replay FILE\n"
+    "Usage: zelbridge replay [--timeout MS] FILE\n"
     "\n"
     "Reads the recording FILE that ZELBRIDGE_RECORD made, says what it holds, and\n"
-    "replays each recorded connection through " ZELBRIDGE_MODULE_FILE " and the simulator\n"
-    "driver, every command in order, printing what each got. It stops at the first\n"
-    "command whose result or answers differ from the recorded ones (exit code 1).\n"
+    "replays each process's connections through " ZELBRIDGE_MODULE_FILE " and the simulator\n"
+    "driver beside this tool, every command in order, printing what each got. Each\n"
+    "command is judged by its recorded result, GetError code and answers; each\n"
+    "answer is waited for up to --timeout MS (default 2000). It stops at the first\n"
+    "command that differs, naming each field as recorded and as replayed, and says\n"
+    "which texts were recorded cut (exit code 1 for either).\n"
     "\n"
     "Example:\n"
     "  zelbridge replay stage-session.jsonl\n";

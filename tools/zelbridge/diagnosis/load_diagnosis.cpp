@@ -3,6 +3,7 @@
 
 #include "api/ascii_case.h"
 #include "loader/library_loader.h"
+#include "os/os_services.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -121,19 +122,6 @@ std::string Environment(const char* name)
     return value ? value : "";
 }
 
-std::string ProgramPath()
-{
-#if defined(_WIN32)
-    // The module that holds this code is the program itself.
-    char path[kComposedNameCapacity];
-    return platform::ModuleFileOf(reinterpret_cast<const void*>(&ProgramPath), path, sizeof path) ? path : "";
-#else
-    // dladdr would give the program's name as it was invoked, not its path.
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).string();
-#endif
-}
-
 std::optional<BinaryReading> ReadFile(const std::string& path)
 {
     std::error_code error;
@@ -212,7 +200,7 @@ private:
 FolderList SearchOrder(const LibraryFile*)
 {
     FolderList folders;
-    folders.Add(FolderOf(ProgramPath()), "the application's folder");
+    folders.Add(FolderOf(os::ProgramPath()), "the application's folder");
     std::string windows = Environment("SystemRoot");
     if (windows.empty())
         windows = Environment("windir");
@@ -247,7 +235,7 @@ std::vector<std::string> RunPath(const std::string& list, const std::string& ori
 const std::vector<std::string>& ProgramRunPath()
 {
     static const std::vector<std::string> folders = [] {
-        const std::string program = ProgramPath();
+        const std::string program = os::ProgramPath();
         const std::optional<BinaryReading> reading = ReadFile(program);
         if (!reading || reading->status != BinaryReading::Status::kRead)
             return std::vector<std::string>();

@@ -1,5 +1,5 @@
 // What the tool itself asks of the operating system, beyond the module's own
-// platform layer: whether input comes from a terminal, and the install-path
+// platform layer: whether input comes from a terminal, where the program is, and the install-path
 // setting in each registry view, read, written and removed.
 #pragma once
 
@@ -11,6 +11,9 @@
 namespace zelbridge::tool::os {
 
 bool StandardInputIsTerminal() noexcept;
+
+// The full file name of the running program; empty when the system does not say.
+std::string ProgramPath();
 
 // The version a library file carries, "1.2.3": its version resource on
 // Windows, the version its file name ends in (libZelbridge.so.1.2.3, where

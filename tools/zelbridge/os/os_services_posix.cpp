@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -18,6 +19,13 @@ const std::uint32_t kAccessDenied = EACCES;
 bool StandardInputIsTerminal() noexcept
 {
     return ::isatty(STDIN_FILENO) == 1;
+}
+
+std::string ProgramPath()
+{
+    // dladdr would give the program's name as it was invoked, not its path.
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }
 
 std::optional<std::string> LibraryVersion(const std::string& path)

@@ -72,6 +72,21 @@ bool StandardInputIsTerminal() noexcept
     return ::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
+std::string ProgramPath()
+{
+    // A longer buffer each time the name fills it: a path may be longer than MAX_PATH.
+    for (DWORD capacity = MAX_PATH;; capacity *= 2) {
+        std::vector<char> path(capacity);
+        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), capacity);
+        if (length == 0)
+            return "";
+        if (length < capacity)
+            return std::string(path.data(), length);
+        if (capacity >= 32768)
+            return "";
+    }
+}
+
 std::optional<std::string> LibraryVersion(const std::string& path)
 {
     DWORD ignored = 0;

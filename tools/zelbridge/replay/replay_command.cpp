@@ -1,15 +1,19 @@
 // zelbridge replay: reads a recording, says what it holds, and replays every
-// recorded connection through the module and the simulator, command by
-// command, telling where the replay leaves the recording.
+// recorded connection, process by process, through the module and the
+// simulator beside the tool, judging each command by what was recorded: its
+// result, the error GetError gave and its answers.
 #include "cli/bridge_session.h"
 #include "cli/subcommands.h"
 #include "cli/tool_errors.h"
-#include "recording.h"
+#include "os/os_services.h"
+#include "recording/recording_reader.h"
+#include "replay/replay_judgement.h"
 
-#include <fstream>
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <ostream>
-#include <sstream>
+#include <thread>
 #include <vector>
 
 #ifndef ZELBRIDGE_SIMULATOR_FILE
@@ -19,25 +23,103 @@
 namespace zelbridge::tool {
 namespace {
 
-simulator::LoadedRecording ReadRecording(const std::string& path)
+using recording::RecordedAnswer;
+using recording::RecordedCommand;
+using recording::Recording;
+
+// The simulator built or installed with this tool, by its full name, so that
+// no install path can put another one, or none, in its place: beside the
+// tool, or once installed off Windows in the library folder next to it.
+std::string SimulatorBesideTheTool()
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw Failure("cannot open " + path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!simulator::IsRecording(text.str()))
-        throw Failure(path + " is not a recording: its first line is not a record with an \"entry\"");
-    return simulator::ParseRecording(text.str(), path);
+    const std::filesystem::path folder = std::filesystem::path(os::ProgramPath()).parent_path();
+    std::vector<std::filesystem::path> places{folder / ZELBRIDGE_SIMULATOR_FILE};
+#if !defined(_WIN32)
+    places.push_back(folder.parent_path() / "lib" / ZELBRIDGE_SIMULATOR_FILE);
+#endif
+    std::string looked;
+    for (const std::filesystem::path& place : places) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(place, error))
+            return place.string();
+        looked += (looked.empty() ? "" : " or ") + place.string();
+    }
+    throw Failure("the simulator " ZELBRIDGE_SIMULATOR_FILE " is not beside the tool: looked for " + looked);
 }
 
-// What a command got, in the form the recording and the replay are compared in.
-std::string Outcome(const BridgeSession::Reply& reply, const std::vector<std::string>& answers)
+// Replays one connection's commands as the application sent them.
+class Replayer {
+public:
+    Replayer(const Recording& recording, BridgeSession& session, std::int32_t timeoutMs)
+        : session_(session), timeout_(timeoutMs),
+          recordedTexts_([&recording](std::int32_t code) {
+              const auto found = recording.errors.find(code);
+              return found == recording.errors.end() ? std::string() : found->second;
+          }),
+          replayedTexts_([&session](std::int32_t code) { return session.ErrorText(code); })
+    {
+    }
+
+    // Sends the command as recorded, then collects the error before the
+    // answers, whose reads would otherwise collect it; waits for each
+    // recorded answer up to the timeout, and takes any more that are ready.
+    Replayed Replay(const RecordedCommand& command)
+    {
+        Replayed replayed;
+        replayed.result = session_.SendCommand(command.text);
+        replayed.error = session_.TakeError();
+        using Clock = std::chrono::steady_clock;
+        for (std::size_t i = 0;; ++i) {
+            const Clock::time_point deadline = Clock::now() + timeout_;
+            BridgeSession::Reply reply = session_.TakeAnswer();
+            while (i < command.answers.size() && !reply.failed && !reply.answer && Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                reply = session_.TakeAnswer();
+            }
+            if (reply.failed)
+                replayed.answerFailure = reply.error;
+            if (!reply.answer)
+                return replayed;
+            replayed.answers.push_back(*reply.answer);
+        }
+    }
+
+    std::string Outcome(const Replayed& replayed) const { return tool::Outcome(replayed, replayedTexts_); }
+    std::string Differences(const RecordedCommand& command, const Replayed& replayed) const
+    {
+        return tool::Differences(command, replayed, static_cast<std::int32_t>(timeout_.count()), recordedTexts_,
+                                 replayedTexts_);
+    }
+
+private:
+    BridgeSession& session_;
+    const std::chrono::milliseconds timeout_;
+    const ErrorTexts recordedTexts_;
+    const ErrorTexts replayedTexts_;
+};
+
+// Where the recording holds only the first part of a command or an answer.
+std::vector<std::string> CutParts(const RecordedCommand& command, std::vector<std::size_t>& records)
 {
-    std::string outcome = reply.failed ? reply.error : "ok";
-    for (const std::string& answer : answers)
-        outcome += " \"" + answer + "\"";
-    return outcome;
+    std::vector<std::string> parts;
+    if (command.cut) {
+        parts.push_back("the command was recorded cut, " + std::to_string(command.text.size()) + " characters of it");
+        records.push_back(command.record);
+    }
+    for (const RecordedAnswer& answer : command.answers) {
+        if (!answer.cut)
+            continue;
+        parts.push_back("the answer was recorded cut, " + std::to_string(answer.text.size()) +
+                        (answer.length ? " of its " + std::to_string(*answer.length) + " characters"
+                                       : " characters of a length not recorded"));
+        records.push_back(answer.record);
+    }
+    return parts;
+}
+
+std::string Plural(std::size_t count, const char* one, const char* more)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : more);
 }
 
 } // namespace
@@ -45,17 +127,19 @@ std::string Outcome(const BridgeSession::Reply& reply, const std::vector<std::st
 int RunReplay(const Invocation& request, std::ostream& out)
 {
     const std::string& path = request.commands.front();
-    const simulator::LoadedRecording loaded = ReadRecording(path);
+    const recording::LoadedRecording loaded = recording::LoadRecording(path);
     if (!loaded.recording)
         throw Failure(loaded.reason);
-    const simulator::Recording& recording = *loaded.recording;
+    const Recording& recording = *loaded.recording;
     std::size_t commands = 0;
     for (const auto& connection : recording.connections)
         commands += connection->commands.size();
-    out << path << ": " << recording.records << " records, " << recording.connections.size() << " connections, "
-        << commands << " commands, " << recording.errors.size() << " error texts\n";
+    out << path << ": " << recording.records << " records, "
+        << Plural(recording.processes.size(), "process", "processes") << ", " << recording.connections.size()
+        << " connections, " << commands << " commands, " << recording.errors.size() << " error texts\n";
 
     // Every connection first, in the recorded order, as the simulator maps them by order of connect.
+    const std::string simulator = SimulatorBesideTheTool();
     const BridgeModule bridge;
     Link link;
     link.kind = Link::Kind::kUsb;
@@ -63,30 +147,51 @@ int RunReplay(const Invocation& request, std::ostream& out)
     link.value = link.text = path;
     std::vector<std::unique_ptr<BridgeSession>> sessions;
     for (std::size_t i = 0; i < recording.connections.size(); ++i)
-        sessions.push_back(std::make_unique<BridgeSession>(bridge, ZELBRIDGE_SIMULATOR_FILE, "SIM_", link));
+        sessions.push_back(std::make_unique<BridgeSession>(bridge, simulator, "SIM_", link));
 
     std::size_t replayed = 0;
-    for (std::size_t i = 0; i < sessions.size(); ++i) {
-        const simulator::RecordedConnection& connection = *recording.connections[i];
-        out << "connection " << i + 1 << " (connected in record " << connection.record << "): "
-            << connection.commands.size() << " commands\n";
-        for (const simulator::RecordedCommand& command : connection.commands) {
-            const BridgeSession::Reply reply = sessions[i]->Submit(command.text);
-            std::vector<std::string> answers;
-            for (BridgeSession::Reply answer; (answer = sessions[i]->TakeAnswer()).answer;)
-                answers.push_back(*answer.answer);
-            std::vector<std::string> recordedAnswers;
-            for (const simulator::RecordedAnswer& answer : command.answers)
-                recordedAnswers.push_back(answer.text);
-            const std::string outcome = Outcome(reply, answers);
-            const bool same = reply.failed == (command.result != 0) && answers == recordedAnswers;
-            out << "  record " << command.record << ": " << command.text << " => " << outcome << "\n";
-            if (!same) {
-                out << "replay leaves the recording at record " << command.record << "\n";
-                return kFailure;
+    std::vector<std::size_t> cutRecords;
+    for (std::size_t p = 0; p < recording.processes.size(); ++p) {
+        const recording::RecordedProcess& process = recording.processes[p];
+        std::size_t connections = 0;
+        for (const auto& connection : recording.connections)
+            connections += connection->process == p ? 1 : 0;
+        if (process.pid)
+            out << "process " << *process.pid << " (started " << (process.started.empty() ? "?" : process.started)
+                << ", record " << process.record << "): " << connections << " connections\n";
+        else
+            out << "records without a process identifier, from record " << process.record << ": " << connections
+                << " connections\n";
+        for (std::size_t i = 0; i < sessions.size(); ++i) {
+            const recording::RecordedConnection& connection = *recording.connections[i];
+            if (connection.process != p)
+                continue;
+            out << "connection " << i + 1 << " (connected in record " << connection.record
+                << "): " << connection.commands.size() << " commands\n";
+            Replayer replayer(recording, *sessions[i], request.timeoutMs);
+            for (const RecordedCommand& command : connection.commands) {
+                const Replayed got = replayer.Replay(command);
+                out << "  record " << command.record << ": " << command.text << " => " << replayer.Outcome(got) << "\n";
+                const std::string differences = replayer.Differences(command, got);
+                if (!differences.empty()) {
+                    out << differences << "\n"
+                        << "replay leaves the recording at record " << command.record << "\n";
+                    return kFailure;
+                }
+                for (const std::string& part : CutParts(command, cutRecords))
+                    out << "record " << command.record << " " << command.text << ": " << part << "\n";
+                ++replayed;
             }
-            ++replayed;
         }
+    }
+    if (!cutRecords.empty()) {
+        std::string records;
+        for (const std::size_t record : cutRecords)
+            records += (records.empty() ? "" : ", ") + std::to_string(record);
+        out << "replays only what was recorded: " << Plural(cutRecords.size(), "text", "texts") << " recorded cut (record"
+            << (cutRecords.size() == 1 ? " " : "s ") << records << "); " << replayed << " of " << commands
+            << " commands\n";
+        return kFailure;
     }
     out << "replays cleanly: " << replayed << " of " << commands << " commands\n";
     return kSuccess;
