@@ -170,12 +170,6 @@ void CallRecord::Add(ArgumentKind kind, Word word, bool reached) noexcept
     }
 }
 
-void CallRecord::AddValue(long long value) noexcept
-{
-    Separate();
-    line_.PutNumber(value);
-}
-
 void CallRecord::AddValue(double value) noexcept
 {
     Separate();

@@ -83,8 +83,7 @@ public:
     // may be an address. A text or buffer is read only when `reached`, that
     // is when the call reached a driver function, which read it too.
     void Add(ArgumentKind kind, Word word, bool reached) noexcept;
-    // A value of a call without a description of its words: as it is.
-    void AddValue(long long value) noexcept;
+    // A double of a call without a description of its words: as it is.
     void AddValue(double value) noexcept;
 
     // Ends the record with the result, when the call has one, and appends it.
@@ -128,19 +127,21 @@ template <typename... Arguments>
                               Arguments... arguments) noexcept
 {
     CallRecord record(entry, owner);
+    // A word of such a call means what its library alone knows, and may be
+    // an address: written as null, like the table's opaque words.
     const auto add = [&record](auto value) noexcept {
         if constexpr (std::is_floating_point_v<decltype(value)>)
             record.AddValue(static_cast<double>(value));
         else
-            record.AddValue(static_cast<long long>(value));
+            record.Add(ArgumentKind::Opaque, AsWord(value), false);
     };
     (add(arguments), ...);
     record.Finish(result);
 }
 
 // Makes `call` and, while recording, records it with `arguments`: off, one
-// test of a flag. For calls without a description of their words, whose
-// arguments are numbers.
+// test of a flag. For calls without a description of their words: the
+// graph calls, whose words are recorded as null and doubles as numbers.
 template <typename Call, typename... Arguments>
 auto RecordedCall(const char* entry, CallOwner owner, Call call, Arguments... arguments) noexcept
 {

@@ -223,5 +223,17 @@ TEST_F(RecordingTest, TextsAndAnswersAreWholeUpToTheBoundAndNothingIsReadThatNoD
     }
 }
 
+TEST_F(RecordingTest, AGraphCallKeepsItsDoublesAndNoneOfItsWords)
+{
+    double range[2] = {};
+    ZB_EXPORT_OF(module, QXGraph3DGetRange)(1, reinterpret_cast<ZelWord>(&range[0]), reinterpret_cast<ZelWord>(&range[1]), 0);
+    ZB_EXPORT_OF(module, QXGraph3DSetRange)(1, 2, -1.5, 2.25);
+
+    const std::vector<json> records = CallRecords(path);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0][format::kArgumentsField], json::parse("[null,null,null,null]"));
+    EXPECT_EQ(records[1][format::kArgumentsField], json::parse("[null,null,-1.5,2.25]"));
+}
+
 } // namespace
 } // namespace zelbridge
