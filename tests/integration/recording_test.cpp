@@ -100,7 +100,10 @@ protected:
         std::remove(path.c_str());
     }
 
-    const std::string path = test::BinaryPath("recording-test.jsonl");
+    // One file per test: ctest runs the tests of this fixture side by side.
+    const std::string path =
+        test::BinaryPath(std::string("recording-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                         ".jsonl");
     test::ScopedDriverScript script;
     test::ZelbridgeModule module;
 };
