@@ -39,11 +39,9 @@ template <Operation op> struct GenericEntry {
         if (!system || !system->bound())
             return false;
         if constexpr (op == Operation::Connect)
-            return system->Exports(Operation::ConnectPciBoard) || system->Exports(op);
-        else if constexpr (op == Operation::ListUSB)
-            return system->Exports(op) || system->Exports(Operation::EnumerateUSB);
+            return system->Reaches(Operation::ConnectPciBoard) || system->Reaches(op);
         else
-            return system->Exports(op);
+            return system->Reaches(op);
     }
 
     template <typename... Words> static Result Untimed(std::int32_t index, Words... words) noexcept

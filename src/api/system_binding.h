@@ -57,6 +57,12 @@ public:
 
     // Only for a bound system.
     bool Exports(Operation op) const noexcept { return operations().Exports(op); }
+    // Whether Call<op> reaches a driver function, which reads the call's
+    // texts and writes its buffers: a listing also reaches an enumeration.
+    bool Reaches(Operation op) const noexcept
+    {
+        return Exports(op) || (op == Operation::ListUSB && Exports(Operation::EnumerateUSB));
+    }
     ConnectionId connectionId() const noexcept { return connectionId_.load(std::memory_order_relaxed); }
 
 private:
