@@ -10,10 +10,15 @@
 #                   writing -1 to /proc/sys/fs/binfmt_misc/qemu-i386.
 #
 # A Debian mirror caught mid-synchronisation fails an index or two for some
-# minutes: a failed `apt-get update` is tried again ZELBRIDGE_APT_TRIES times
-# in all (4), waiting ZELBRIDGE_APT_WAIT seconds (15) and twice as long after
-# each try. The install then goes on with the indexes apt has; when it cannot,
-# the index that failed is named.
+# minutes, or for days: a failed `apt-get update` is tried again
+# ZELBRIDGE_APT_TRIES times in all (4), waiting ZELBRIDGE_APT_WAIT seconds (15)
+# and twice as long after each try. If an index still fails, this run leaves
+# out the suites whose indexes failed: apt reads a copy of the machine's
+# sources without them, and lists of its own, so that nothing of the machine's
+# apt configuration changes. When the install cannot proceed even so, the
+# packages and the indexes are named.
+# ZELBRIDGE_APT_ROOT (default /) is the root whose etc/apt the sources are
+# read from: a test points it at a configuration of its own.
 set -euo pipefail
 
 emulate=false
@@ -52,10 +57,77 @@ need_root() {
 }
 
 # apt-get with its output kept in a log; a failure shows the log's last line.
+# apt_options are set once suites are left out for this run.
 apt_log=$(mktemp)
-trap 'rm -f "$apt_log"' EXIT
+apt_own=""
+apt_options=()
+trap 'rm -f "$apt_log"; [ -z "$apt_own" ] || rm -rf "$apt_own"' EXIT
+apt_root=${ZELBRIDGE_APT_ROOT:-/}
 run_apt_get() {
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -q -y -o Dpkg::Use-Pty=0 "$@" </dev/null >"$apt_log" 2>&1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -q -y -o Dpkg::Use-Pty=0 "${apt_options[@]}" "$@" </dev/null >"$apt_log" 2>&1
+}
+
+# The suites of the indexes in failed_indexes' lines, once each.
+suites_of() {
+    sed -n 's#^[a-z+]*://[^ ]*/dists/\([^/ ]*\)/.*#\1#p' | sort -u
+}
+
+# Writes into $1 a copy of the sources under $apt_root/etc/apt with the
+# suites given after it left out: a one-line entry of such a suite is made a
+# comment, and a deb822 stanza loses the suite from its Suites (or, when it
+# had no other, is disabled).
+sources_without() {
+    local into=$1
+    shift
+    local left_out=" $* "
+    mkdir -p "$into/sources.list.d"
+    : >"$into/sources.list"
+    local file
+    for file in "$apt_root/etc/apt/sources.list" "$apt_root"/etc/apt/sources.list.d/*.list; do
+        [ -f "$file" ] || continue
+        awk -v left_out="$left_out" '
+            /^[ \t]*deb(-src)?[ \t]/ {
+                line = $0; gsub(/\[[^]]*\]/, "", line); split(line, field)
+                if (index(left_out, " " field[3] " ")) { print "# left out by setup.sh: " $0; next }
+            }
+            { print }' "$file" >"$into/sources.list.d/$(basename "$file" .list)-$(basename "$(dirname "$file")").list"
+    done
+    for file in "$apt_root"/etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] || continue
+        awk -v left_out="$left_out" '
+            function flush(   i, n, kept, suite) {
+                if (stanza == "") return
+                if (suites != "") {
+                    n = split(suites, suite, /[ \t]+/); kept = ""
+                    for (i = 1; i <= n; i++)
+                        if (suite[i] != "" && !index(left_out, " " suite[i] " ")) kept = kept " " suite[i]
+                    if (kept == "") stanza = stanza "Enabled: no\n"
+                    else stanza = replace_suites(stanza, "Suites:" kept)
+                }
+                printf "%s", stanza; stanza = ""; suites = ""
+            }
+            function replace_suites(text, with,   out, lines, n, i) {
+                n = split(text, lines, "\n"); out = ""
+                for (i = 1; i < n; i++) out = out ((lines[i] ~ /^Suites:/) ? with : lines[i]) "\n"
+                return out
+            }
+            /^[ \t]*$/ { flush(); print; next }
+            /^Suites:/ { suites = $0; sub(/^Suites:[ \t]*/, "", suites) }
+            { stanza = stanza $0 "\n" }
+            END { flush() }' "$file" >"$into/sources.list.d/$(basename "$file")"
+    done
+}
+
+# From now on in this run, apt reads sources without the given suites, and
+# keeps its lists and downloads apart from the machine's.
+leave_out_suites() {
+    [ -n "$apt_own" ] || apt_own=$(mktemp -d)
+    rm -rf "$apt_own/etc"
+    sources_without "$apt_own/etc" "$@"
+    mkdir -p "$apt_own/lists/partial" "$apt_own/cache/archives/partial"
+    apt_options=(-o "Dir::Etc::SourceList=$apt_own/etc/sources.list"
+        -o "Dir::Etc::SourceParts=$apt_own/etc/sources.list.d"
+        -o "Dir::State::Lists=$apt_own/lists" -o "Dir::Cache=$apt_own/cache")
 }
 
 # The indexes the last `apt-get update` could not download, one a line, each
@@ -76,30 +148,42 @@ apt_get() {
     run_apt_get "$@" && return
     local failure
     failure=$(grep -v '^\s*$' "$apt_log" | tail -n 1)
-    [ -z "$stale_indexes" ] || fail "apt-get $1 failed: $failure
+    [ -z "$stale_indexes" ] || fail "apt-get $* failed: $failure
 setup: apt-get update could not download:
 $(sed 's/^/  /' <<<"$stale_indexes")
 setup: the mirror may be in the middle of a synchronisation; a later run may succeed"
     fail "apt-get $1 failed: $failure"
 }
 
+# Suites this run leaves out, once their indexes failed every try.
+left_out_suites=""
+
 apt_update() {
-    local tries=${ZELBRIDGE_APT_TRIES:-4} wait=${ZELBRIDGE_APT_WAIT:-15} try
+    local tries=${ZELBRIDGE_APT_TRIES:-4} wait=${ZELBRIDGE_APT_WAIT:-15} try failed suites
+    # Sources may have been added since the suites were left out.
+    [ -z "$left_out_suites" ] || leave_out_suites $left_out_suites
     for ((try = 1; ; try++)); do
         run_apt_get update && { stale_indexes=""; return; }
-        local failed
         failed=$(failed_indexes)
         [ -n "$failed" ] || fail "apt-get update failed: $(grep -v '^\s*$' "$apt_log" | tail -n 1)"
-        if [ "$try" -ge "$tries" ]; then
-            stale_indexes=$failed
-            echo "setup: apt-get update failed $tries times; going on with the indexes apt has. Still failing:" >&2
-            sed 's/^/  /' <<<"$failed" >&2
-            return
-        fi
+        [ "$try" -lt "$tries" ] || break
         echo "setup: apt-get update failed (try $try of $tries), trying again in $wait s: $(head -n 1 <<<"$failed")" >&2
         sleep "$wait"
         wait=$((wait * 2))
     done
+    suites=$(suites_of <<<"$failed" | tr '\n' ' ')
+    suites=${suites% }
+    if [ -n "$suites" ]; then
+        left_out_suites=$(echo $left_out_suites $suites | tr ' ' '\n' | sort -u | tr '\n' ' ')
+        left_out_suites=${left_out_suites% }
+        echo "setup: an index of $suites failed $tries times ($(head -n 1 <<<"$failed" | cut -d' ' -f1)); this install leaves out $left_out_suites (its updates are not used), without changing the machine's apt configuration" >&2
+        leave_out_suites $left_out_suites
+        run_apt_get update && { stale_indexes=""; return; }
+        failed=$(failed_indexes)
+    fi
+    stale_indexes=$failed
+    echo "setup: apt-get update failed; going on with the indexes apt has. Still failing:" >&2
+    sed 's/^/  /' <<<"$failed" >&2
 }
 
 missing_packages() {
