@@ -34,7 +34,7 @@ packages=(
     clang libclang-rt-14-dev llvm nlohmann-json3-dev libboost1.81-dev wixl msitools
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
-    python3 python3-pytest python3-setuptools python3-venv python3-pip
+    python3 python3-pytest python3-setuptools python3-wheel python3-venv python3-pip
     mkdocs python3-jsonschema
 )
 wine32=/usr/lib/wine/wine

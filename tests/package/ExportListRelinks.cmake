@@ -4,7 +4,6 @@
 #
 # cmake -DBUILD_DIR=... -DTARGET=... -DLIST=... -DLIBRARY=... -DREADER=a|b -DNAME=... -P ExportListRelinks.cmake
 string(REPLACE "|" ";" reader "${READER}")
-file(READ ${LIST} original)
 
 function(build_and_read_exports out)
   execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${TARGET} RESULT_VARIABLE status
@@ -16,6 +15,10 @@ function(build_and_read_exports out)
   set(${out} "${exports}" PARENT_SCOPE)
 endfunction()
 
+# First up to date, so that no regeneration of the build rewrites the list
+# under the test.
+build_and_read_exports(_)
+file(READ ${LIST} original)
 # Exported on Linux through a version script ("global: A;"), on Windows
 # through a module definition file ("EXPORTS\n  A").
 string(REGEX REPLACE "ProbeListed" "ProbeListed;\n    ${NAME}" changed "${original}")
