@@ -30,7 +30,7 @@ fail() {
 }
 
 packages=(
-    cmake ninja-build g++ make googletest libgtest-dev libbenchmark-dev valgrind
+    cmake ninja-build g++ make googletest libgtest-dev libbenchmark-dev valgrind pkgconf
     clang libclang-rt-14-dev llvm nlohmann-json3-dev libboost1.81-dev wixl msitools
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
