@@ -53,7 +53,7 @@ need_root() {
 }
 
 # apt-get with its output kept in a log; a failure shows the log's last line.
-# apt_options are set once suites are left out for this run.
+# apt_options (see apt_reads) point apt at other sources and lists.
 apt_log=$(mktemp)
 apt_own=""
 trap 'rm -f "$apt_log"; [ -z "$apt_own" ] || rm -rf "$apt_own"' EXIT
