@@ -78,6 +78,9 @@ snapshot /etc/apt >"$work/machine-before"
 status=0
 (
     export ZELBRIDGE_APT_ROOT=$root ZELBRIDGE_APT_TRIES=2 ZELBRIDGE_APT_WAIT=0
+    # A proxy the machine's apt uses would not reach this mirror.
+    printf 'Acquire::http::Proxy::127.0.0.1 "DIRECT";\n' >"$work/apt.conf"
+    export APT_CONFIG=$work/apt.conf no_proxy=127.0.0.1
     # shellcheck source=/dev/null
     source "$setup"
     apt_get update
