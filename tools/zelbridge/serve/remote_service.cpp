@@ -633,19 +633,39 @@ private:
     Service::Slot& slot_;
 };
 
+// The operations a client may name on a system, or on a family's route.
+json ServedNames(const FamilyOperations* family)
+{
+    json names = json::array();
+    if (family) {
+        for (const char* name : family->operations)
+            if (!WhyFamilyOperationNotServed(name))
+                names.push_back(name);
+        return names;
+    }
+    for (unsigned i = 0; i < kOperationCount; ++i)
+        if (!WhyNotServed(kOperations[i]))
+            names.push_back(kOperations[i].name);
+    return names;
+}
+
+// The operation a client named, looked up before anything is asked of it.
 Operation ServedOperation(const std::string& name, const FamilyOperations* family)
 {
     const std::optional<Operation> operation = FindOperation(name);
     const bool listed = !family || std::any_of(family->operations.begin(), family->operations.end(),
                                                [&](const char* n) { return name == n; });
-    if (!listed && (!family || !operation))
-        Refuse(404, "not_found",
-               family ? std::string("the ") + family->name + " family has no " + name : "no operation " + name);
+    if (!operation && (!listed || !family))
+        throw ApiError{404, "not_found",
+                       (family ? std::string("the ") + family->name + " family has no operation " : std::string("no operation ")) +
+                           name + "; \"operations\" lists those served here",
+                       {{"operations", ServedNames(family)}}};
     if (!listed)
         Refuse(404, "not_exported", std::string("the ") + family->name + " family has no " + name);
     const char* why = family ? WhyFamilyOperationNotServed(name) : WhyNotServed(Describe(*operation));
-    if (why)
-        Refuse(501, "not_served", name + " is not served: " + why + "; GET /v1/operations lists what is");
+    // A family's call that the table does not describe has a reason here too.
+    if (why || !operation)
+        Refuse(501, "not_served", name + " is not served: " + (why ? why : "") + "; GET /v1/operations lists what is");
     return *operation;
 }
 
