@@ -308,40 +308,66 @@ Operation ServedOperation(const std::string& name, const FamilyOperations* famil
     return *operation;
 }
 
+namespace {
+
+// The exchanges a target offers besides its operations, each with the
+// target's call lock held: one function each, found by the last word of the path.
+HttpReply CommandExchange(const TargetCalls& on, CallTarget&, const json& request)
+{
+    const Fields fields(request, {"command"});
+    on.Command(fields.Text("command"));
+    return Reply(200, json::object());
+}
+
+HttpReply AnswerExchange(const TargetCalls& on, CallTarget& target, const json& request)
+{
+    const Fields fields(request, {"timeout_ms"});
+    const std::string answer = on.Answer(fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs), "read");
+    if (!target.late.empty())
+        target.late.pop_front();
+    return Reply(200, {{"answer", answer}});
+}
+
+HttpReply QueryExchange(const TargetCalls& on, CallTarget& target, const json& request)
+{
+    const Fields fields(request, {"command", "timeout_ms"});
+    const std::int32_t timeout = fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs);
+    const std::string command = fields.Text("command");
+    json reply = {{"late_answers", on.SetAsideLateAnswers()}};
+    on.Command(command);
+    try {
+        reply["answer"] = on.Answer(timeout, TargetCalls::Named("query", command));
+    } catch (const ApiError& error) {
+        if (error.kind == "answer_timeout")
+            target.late.push_back(command);
+        throw;
+    }
+    if (reply["late_answers"].empty())
+        reply.erase("late_answers");
+    return Reply(200, reply);
+}
+
+struct NamedExchange {
+    const char* name;
+    HttpReply (*answer)(const TargetCalls& on, CallTarget& target, const json& request);
+};
+
+constexpr NamedExchange kExchanges[] = {
+    {"command", CommandExchange},
+    {"answer", AnswerExchange},
+    {"query", QueryExchange},
+};
+
+} // namespace
+
 HttpReply Exchange(const ModuleEntries& module, CallTarget& target, const std::string& what, const json& request)
 {
-    const FamilyOperations* family = target.family;
     const std::lock_guard<std::mutex> calls(target.calls);
     const TargetCalls on(module, target);
-    if (what == "command") {
-        const Fields fields(request, {"command"});
-        on.Command(fields.Text("command"));
-        return Reply(200, json::object());
-    }
-    if (what == "answer") {
-        const Fields fields(request, {"timeout_ms"});
-        const std::string answer = on.Answer(fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs), "read");
-        if (!target.late.empty())
-            target.late.pop_front();
-        return Reply(200, {{"answer", answer}});
-    }
-    if (what == "query") {
-        const Fields fields(request, {"command", "timeout_ms"});
-        const std::int32_t timeout = fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs);
-        const std::string command = fields.Text("command");
-        json reply = {{"late_answers", on.SetAsideLateAnswers()}};
-        on.Command(command);
-        try {
-            reply["answer"] = on.Answer(timeout, TargetCalls::Named("query", command));
-        } catch (const ApiError& error) {
-            if (error.kind == "answer_timeout")
-                target.late.push_back(command);
-            throw;
-        }
-        if (reply["late_answers"].empty())
-            reply.erase("late_answers");
-        return Reply(200, reply);
-    }
+    for (const NamedExchange& exchange : kExchanges)
+        if (what == exchange.name)
+            return exchange.answer(on, target, request);
+    const FamilyOperations* family = target.family;
     const Operation operation = ServedOperation(what, family);
     if (family && Describe(operation).kind != OperationKind::OnConnection)
         Refuse(400, "bad_request", what + " takes no connection: POST .../families/" + family->name + "/" + what);
