@@ -156,6 +156,8 @@ public:
         Clock::duration pause = kFirstPause;
         std::int32_t size = 0;
         while (!AnswerReady(size)) {
+            if (module_.Stopping())
+                Refuse(503, "stopping", "the server is stopping");
             const Clock::time_point now = Clock::now();
             if (now >= deadline) {
                 // A missing ZelGetAnswerSize, too, reports no answer.
@@ -397,6 +399,9 @@ void CloseTarget(const ModuleEntries& module, CallTarget& target)
     on.Call(Operation::CloseConnection, {});
     if (!target.family)
         on.Call(Operation::GetError, {});
+    // The next session to define this system starts as a new one would.
+    target.late.clear();
+    target.errorCheck = true;
 }
 
 } // namespace zelbridge::tool::serve
