@@ -1,8 +1,10 @@
 // One thread per client connection, reading requests in turn on it; calls
 // on different systems thus run at the same time, and a long wait for an
-// answer holds its own connection only. Each connection has an I/O context
-// of its own, so that its reads and writes carry Beast's deadlines while
-// its thread stays the only one to touch it.
+// answer holds its own connection only. Each thread has an I/O context of
+// its own, so that its connection's reads and writes carry Beast's
+// deadlines while the thread stays the only one to touch it. Threads and
+// their contexts are kept for the next connection once theirs ends: under
+// Wine, making them costs more than a dozen milliseconds.
 #include "http_server.h"
 
 #include "cli/tool_errors.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <list>
 #include <memory>
@@ -77,9 +80,9 @@ class ConnectionTable;
 
 // A client's connection: its own I/O context, the stream on it, and what
 // the table needs to choose one to close.
-class Connection {
+class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    explicit Connection(ConnectionTable& table) : table_(table) {}
+    Connection(ConnectionTable& table, asio::io_context& context) : table_(table), context_(context) {}
 
     tcp::socket& Socket() { return stream_.socket(); }
     void Run(Service& service, const ConnectionLimits& limits, const std::string& token, Log& log);
@@ -109,7 +112,7 @@ private:
     void Drain();
 
     ConnectionTable& table_;
-    asio::io_context context_{1};
+    asio::io_context& context_;
     beast::tcp_stream stream_{context_};
     beast::flat_buffer buffer_;
     std::string peer_;
@@ -191,14 +194,112 @@ private:
 
 void Connection::Close(bool always)
 {
-    asio::post(context_, [this, always] {
-        if (always || table_.ConfirmClose(*this)) {
+    // Held by the handler: the thread may have moved on to another connection.
+    asio::post(context_, [self = shared_from_this(), always] {
+        if (always || self->table_.ConfirmClose(*self)) {
             boost::system::error_code ignored;
-            stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-            stream_.close();
+            self->stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+            self->stream_.close();
         }
     });
 }
+
+// A thread with its I/O context, serving one connection at a time.
+class Worker {
+public:
+    using Serve = std::function<void(const std::shared_ptr<Connection>&)>;
+    using Done = std::function<void(Worker&)>;
+
+    Worker(const Serve& serve, const Done& done)
+    {
+        thread_ = std::thread([this, serve, done] {
+            for (;;) {
+                std::shared_ptr<Connection> serving;
+                {
+                    std::unique_lock<std::mutex> guard(lock_);
+                    wake_.wait(guard, [&] { return connection_ != nullptr; });
+                    serving = std::move(connection_);
+                }
+                serve(serving);
+                serving.reset();
+                // What the connection left queued runs now, not at the next one.
+                context_.restart();
+                context_.poll();
+                done(*this);
+            }
+        });
+        // Kept until the process ends: it may be in a driver call at a stop.
+        thread_.detach();
+    }
+
+    asio::io_context& Context() { return context_; }
+
+    void Assign(std::shared_ptr<Connection> connection)
+    {
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            connection_ = std::move(connection);
+        }
+        wake_.notify_one();
+    }
+
+private:
+    asio::io_context context_{1};
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::shared_ptr<Connection> connection_;
+    std::thread thread_;
+};
+
+// The workers, those free first; a new one only when none is free.
+class WorkerPool : public std::enable_shared_from_this<WorkerPool> {
+public:
+    explicit WorkerPool(Worker::Serve serve) : serve_(std::move(serve)) {}
+
+    Worker& Take()
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (free_.empty())
+            return Make();
+        Worker& worker = *free_.back();
+        free_.pop_back();
+        return worker;
+    }
+
+    void Give(Worker& worker)
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        free_.push_back(&worker);
+    }
+
+    // Workers made ahead, so that a burst of connections finds them ready.
+    void Grow(std::size_t count)
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::lock_guard<std::mutex> guard(lock_);
+            free_.push_back(&Make());
+        }
+    }
+
+    int Busy()
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return static_cast<int>(all_.size() - free_.size());
+    }
+
+private:
+    Worker& Make()
+    {
+        // Each worker holds the pool: both last until the process ends.
+        all_.push_back(std::make_unique<Worker>(serve_, [pool = shared_from_this()](Worker& worker) { pool->Give(worker); }));
+        return *all_.back();
+    }
+
+    Worker::Serve serve_;
+    std::mutex lock_;
+    std::list<std::unique_ptr<Worker>> all_;
+    std::vector<Worker*> free_;
+};
 
 // A request's first byte may take as long as a kept connection stays
 // open; from then on, its header and its body each have a deadline.
@@ -335,30 +436,36 @@ void ServeHttp(Service& service, const Listener& listener, const ConnectionLimit
     // Connection threads may outlive the accept loop until the process ends:
     // what they share with it is held by them too.
     const auto table = std::make_shared<ConnectionTable>(limits);
-    const auto running = std::make_shared<std::atomic<int>>(0);
+    const auto pool = std::make_shared<WorkerPool>([&service, &limits, &token, &log, table](const std::shared_ptr<Connection>& connection) {
+        connection->Run(service, limits, token, log);
+        table->Remove(connection.get());
+    });
+    // Made after listening, while the first clients connect.
+    std::thread([pool, count = static_cast<std::size_t>(limits.capacityPerAddress) + 8] { pool->Grow(count); }).detach();
     std::function<void()> accept = [&] {
-        auto connection = std::make_shared<Connection>(*table);
+        Worker& worker = pool->Take();
+        auto connection = std::make_shared<Connection>(*table, worker.Context());
         acceptor.async_accept(connection->Socket(), [&, connection](boost::system::error_code failed) {
-            if (failed == asio::error::operation_aborted || !acceptor.is_open())
+            if (failed == asio::error::operation_aborted || !acceptor.is_open()) {
+                pool->Give(worker);
                 return;
-            if (!failed) {
-                boost::system::error_code ignored;
+            }
+            boost::system::error_code ignored;
+            if (failed) {
+                pool->Give(worker);
+            } else {
                 connection->Socket().set_option(tcp::no_delay(true), ignored);
                 connection->address = connection->Socket().remote_endpoint(ignored).address().to_string(ignored);
-                if (!table->Admit(connection)) {
+                if (table->Admit(connection)) {
+                    worker.Assign(connection);
+                } else {
                     // A fresh socket takes a few hundred bytes without blocking.
                     connection->Socket().non_blocking(true, ignored);
                     http::write(connection->Socket(),
                                 Respond(11, false, Refusal(503, "busy", "too many connections: the server's connection capacity is reached")),
                                 ignored);
                     connection->Socket().close(ignored);
-                } else {
-                    ++*running;
-                    std::thread([&service, &limits, &token, &log, table, running, connection] {
-                        connection->Run(service, limits, token, log);
-                        table->Remove(connection.get());
-                        --*running;
-                    }).detach();
+                    pool->Give(worker);
                 }
             }
             accept();
@@ -377,7 +484,7 @@ void ServeHttp(Service& service, const Listener& listener, const ConnectionLimit
     // The threads end within the time a driver call takes; the caller ends
     // the process once the sessions are closed, whether or not they have.
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
-    while (running->load() > 0 && Clock::now() < until)
+    while (pool->Busy() > 0 && Clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
