@@ -315,8 +315,21 @@ bool Connection::ReadRequest(http::request_parser<http::string_body>& parser, co
             return false;
     }
     table_.SetWaiting(*this, false);
-    stream_.expires_after(limits.headerDeadline);
-    boost::system::error_code error = Await([&](auto done) { http::async_read_header(stream_, buffer_, parser, done); });
+    // A request mostly comes whole in one read: what the buffer holds is
+    // parsed at once, and only the rest is waited for, under its deadlines.
+    boost::system::error_code error;
+    while (!parser.is_done() && buffer_.size() > 0) {
+        const std::size_t used = parser.put(buffer_.data(), error);
+        buffer_.consume(used);
+        if (error == http::error::need_more)
+            error = {};
+        if (error || used == 0)
+            break;
+    }
+    if (!error && !parser.is_header_done()) {
+        stream_.expires_after(limits.headerDeadline);
+        error = Await([&](auto done) { http::async_read_header(stream_, buffer_, parser, done); });
+    }
     if (!error && !parser.is_done()) {
         stream_.expires_after(limits.bodyDeadline);
         error = Await([&](auto done) { http::async_read(stream_, buffer_, parser, done); });
