@@ -27,6 +27,20 @@ bool ReservedCode(std::int32_t code)
 }
 constexpr std::int32_t kUnknownToTheSimulator = -301;
 
+// Whether a description can hold the text as it is: JSON holds UTF-8, and
+// the simulator refuses a zero byte, which would end the text early.
+bool Writable(const std::string& text)
+{
+    if (text.find('\0') != std::string::npos)
+        return false;
+    try {
+        json(text).dump();
+        return true;
+    } catch (const json::type_error&) {
+        return false;
+    }
+}
+
 std::string Upper(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -162,8 +176,9 @@ struct Setting {
 
 class Deriver {
 public:
-    Deriver(const recording::Recording& recording, std::vector<std::shared_ptr<const RecordedConnection>> connections)
-        : recording_(recording), connections_(std::move(connections))
+    Deriver(const recording::Recording& recording, std::vector<std::shared_ptr<const RecordedConnection>> connections,
+            std::string fileName)
+        : recording_(recording), connections_(std::move(connections)), fileName_(std::move(fileName))
     {
         for (std::size_t c = 0; c < connections_.size(); ++c)
             for (const RecordedCommand& command : connections_[c]->commands) {
@@ -176,6 +191,11 @@ public:
                 const std::string key = Upper(form);
                 if (form.empty())
                     continue;
+                if (!Writable(form)) {
+                    Note("record " + std::to_string(command.record) +
+                         ": the command holds a zero byte or bytes that are not UTF-8, which a description cannot hold");
+                    continue;
+                }
                 if (groups_.find(key) == groups_.end()) {
                     order_.push_back(key);
                     groups_[key].form = form;
@@ -237,16 +257,17 @@ public:
         if (!commands.empty())
             document["commands"] = std::move(commands);
         json errors = json::array();
-        for (auto& [code, entry] : errors_) {
-            entry["code"] = code;
+        for (const auto& [code, commandsAndSource] : errors_) {
+            json entry = {{"code", code}};
             const auto text = recording_.errors.find(code);
-            if (text != recording_.errors.end()) {
+            if (text != recording_.errors.end() && Writable(text->second)) {
                 entry["text"] = text->second;
             } else {
                 entry["text"] = "error " + std::to_string(code);
                 Note("error " + std::to_string(code) + ": no TranslateError text was recorded for it");
             }
-            errors.push_back(entry);
+            entry.update(commandsAndSource);
+            errors.push_back(std::move(entry));
         }
         if (!errors.empty())
             document["errors"] = std::move(errors);
@@ -289,7 +310,7 @@ private:
     {
         const std::set<std::string> setKeys(setting.setKeys.begin(), setting.setKeys.end());
         std::vector<double> initial, values;
-        std::vector<std::size_t> setRecords, getRecords;
+        std::vector<std::size_t> setRecords, refusedRecords, getRecords;
         std::vector<std::chrono::milliseconds> delays;
         std::set<std::size_t> decimals;
         std::set<std::string> units;
@@ -315,11 +336,12 @@ private:
                     delays.push_back(command.answers.front().delay);
                 } else if (setKeys.count(key)) {
                     const double value = *WholeNumber(Words(key).back());
-                    setRecords.push_back(command.record);
                     if (command.error != 0) {
                         refused[command.error].push_back(simulator::NormaliseCommand(command.text));
+                        refusedRecords.push_back(command.record);
                         continue;
                     }
+                    setRecords.push_back(command.record);
                     // A value set before any read: what the controller held before is not known.
                     if (!expected && initial.empty() && values.empty())
                         initial.push_back(std::nan(""));
@@ -328,7 +350,9 @@ private:
                 }
             }
         }
-        if (echoes == 0 || units.size() != 1)
+        // A controller's units, and no more decimals than a description may ask for.
+        constexpr std::size_t kMostDecimals = 17;
+        if (echoes == 0 || units.size() != 1 || !Writable(*units.begin()) || *decimals.rbegin() > kMostDecimals)
             return std::nullopt;
         used_.insert(setting.getKey);
         used_.insert(setting.setKeys.begin(), setting.setKeys.end());
@@ -348,8 +372,9 @@ private:
             property["decimals"] = *decimals.begin();
         if (const std::int64_t delay = MedianMs(delays))
             property["delay_ms"] = delay;
-        property["source"] = "set in " + RecordList(setRecords) + " to " + ValueList(values) + "; read back in " +
-                             RecordList(getRecords);
+        property["source"] = "set to " + ValueList(values) + " in " + RecordList(setRecords) + ", read back in " +
+                             RecordList(getRecords) +
+                             (refusedRecords.empty() ? "" : "; a value refused in " + RecordList(refusedRecords));
         for (const auto& [code, forms] : refused) {
             for (const std::string& form : forms)
                 AddErrorCommand(code, form, "refused as a setting of \"" + getter.form + "\"");
@@ -367,10 +392,15 @@ private:
             if (sent.command->answers.empty())
                 continue;
             const recording::RecordedAnswer& answer = sent.command->answers.front();
-            if (answer.cut || simulator::HighestReference(answer.text) > 0 ||
-                !simulator::ZeroReference(answer.text).empty()) {
-                Note(RecordList({answer.record}) + ": the answer to \"" + group.form + "\" " +
-                     (answer.cut ? "was recorded cut short" : "quotes {N}, which a description would read as a number of the command"));
+            const char* unwritable = answer.cut ? "was recorded cut short"
+                                     : !Writable(answer.text) ? "holds a zero byte or bytes that are not UTF-8"
+                                     : simulator::HighestReference(answer.text) > 0 ||
+                                               !simulator::ZeroReference(answer.text).empty()
+                                         ? "quotes {N}, which a description would read as a number of the command"
+                                         : nullptr;
+            if (unwritable) {
+                Note(RecordList({answer.record}) + ": the answer to \"" + group.form + "\" " + unwritable +
+                     "; the command is left out");
                 return std::nullopt;
             }
             if (sent.command->answers.size() > 1)
@@ -403,16 +433,16 @@ private:
             Note("\"" + group.form + "\" was unknown to the controller recorded (-301); it stays unknown");
             return;
         }
-        if (ReservedCode(code)) {
-            Note("\"" + group.form + "\" drew error " + std::to_string(code) +
-                 ", a code of the simulator's or Zelbridge's own, which a description cannot raise");
-            return;
-        }
         AddErrorCommand(code, group.form, RecordList(group.Records()));
     }
 
     void AddErrorCommand(std::int32_t code, const std::string& form, const std::string& source)
     {
+        if (ReservedCode(code)) {
+            Note("\"" + form + "\" drew error " + std::to_string(code) +
+                 ", a code of the simulator's or Zelbridge's own, which a description cannot raise");
+            return;
+        }
         json& entry = errors_[code];
         if (!entry.contains("command")) {
             entry["command"] = json::array();
@@ -438,12 +468,16 @@ private:
         std::vector<std::size_t> records;
         for (const auto& connection : connections_)
             records.push_back(connection->record);
-        return (identity.empty() ? std::string("A controller") : identity) + ", as recorded on the connection(s) of " +
-               RecordList(records);
+        if (!Writable(identity))
+            identity.clear();
+        const std::string name = fileName_.substr(fileName_.find_last_of("/\\") + 1);
+        return (identity.empty() ? std::string("A controller") : identity) + ", derived by zelbridge describe from " +
+               (Writable(name) ? name : "a recording") + ", connection(s) made in " + RecordList(records);
     }
 
     const recording::Recording& recording_;
     std::vector<std::shared_ptr<const RecordedConnection>> connections_;
+    std::string fileName_;
     std::map<std::string, CommandGroup> groups_;
     // The keys in the order first sent.
     std::vector<std::string> order_;
@@ -492,7 +526,7 @@ Controller ControllerOf(const CallRecords& calls, const RecordedConnection& conn
 } // namespace
 
 std::vector<DerivedDescription> DeriveDescriptions(const recording::Recording& recording, const CallRecords& calls,
-                                                   const ConnectionFilter& filter, const std::string& /*fileName*/)
+                                                   const ConnectionFilter& filter, const std::string& fileName)
 {
     std::map<std::string, std::vector<std::shared_ptr<const RecordedConnection>>> byController;
     std::vector<std::string> order;
@@ -521,7 +555,7 @@ std::vector<DerivedDescription> DeriveDescriptions(const recording::Recording& r
         description.controller = name;
         description.fileTag = tags[name];
         description.connections = byController[name].size();
-        description.document = Deriver(recording, byController[name]).Derive(description.notDerived);
+        description.document = Deriver(recording, byController[name], fileName).Derive(description.notDerived);
         derived.push_back(std::move(description));
     }
     return derived;

@@ -35,7 +35,7 @@ int RunTimeline(const Invocation& request, std::ostream& out, std::ostream& err)
         events = TraceEventsOfRecording(*loaded.recording, ReadCallRecords(text));
     }
     const bool html = request.output && (EndsWith(*request.output, ".html") || EndsWith(*request.output, ".htm"));
-    const std::string written = html ? TimelinePage(events, "zelbridge timeline of " + path) : events.dump() + "\n";
+    const std::string written = html ? TimelinePage(events, "zelbridge timeline of " + path) : EventText(events) + "\n";
     if (!request.output) {
         out << written;
         return kSuccess;

@@ -83,9 +83,12 @@ std::string TimelinePage(const json& events, const std::string& title)
     std::ostringstream svg;
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
         << "\" font-family=\"sans-serif\" font-size=\"11\">\n";
-    // The time axis: ten ticks over the span.
-    for (int tick = 0; tick <= 10; ++tick) {
-        const double ts = first + span * tick / 10.0;
+    // The time axis: a tick every 1, 2 or 5 times a power of ten, about ten in all.
+    const double rough = span / 10.0;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double step = rough / power < 2 ? 2 * power : rough / power < 5 ? 5 * power : 10 * power;
+    for (double offset = 0; offset <= span; offset += step) {
+        const double ts = first + offset;
         svg << "<line class=\"tick\" x1=\"" << x(ts) << "\" y1=\"" << kTop - 8 << "\" x2=\"" << x(ts) << "\" y2=\""
             << height - 20 << "\" stroke=\"#ddd\"/><text x=\"" << x(ts) + 2 << "\" y=\"" << kTop - 12 << "\">"
             << Ms(ts - first) << "</text>\n";
@@ -122,10 +125,14 @@ std::string TimelinePage(const json& events, const std::string& title)
         } else if (e["ph"] == "X") {
             const double w = std::max(x(ts + e["dur"].get<double>()) - x(ts), 1.5);
             svg << "<rect class=\"call" << (failed ? " error" : "") << "\" data-record=\""
-                << Escaped(e["args"].value("record", json()).dump()) << "\" x=\"" << x(ts) << "\" y=\"" << y + 10
+                << Escaped(EventText(e["args"].value("record", json()))) << "\" x=\"" << x(ts) << "\" y=\"" << y + 10
                 << "\" width=\"" << w << "\" height=\"18\" fill=\"" << (failed ? "#d62728" : "#4878b0")
                 << "\" stroke=\"#fff\" stroke-width=\"0.5\"><title>" << Escaped(name) << " at " << Ms(ts - first)
-                << "\n" << Escaped(e["args"].dump()) << "</title></rect>\n";
+                << "\n" << Escaped(EventText(e["args"])) << "</title></rect>\n";
+            // The name inside a bar wide enough to hold some of it.
+            if (w > 40)
+                svg << "<text x=\"" << x(ts) + 3 << "\" y=\"" << y + 23 << "\" fill=\"#fff\">"
+                    << Escaped(name.substr(0, static_cast<std::size_t>(w / 6.5))) << "</text>\n";
         } else {
             svg << "<rect class=\"mark" << (failed ? " error" : "") << "\" x=\"" << x(ts) - 1 << "\" y=\"" << y + 8
                 << "\" width=\"2\" height=\"22\" fill=\"" << (failed ? "#d62728" : "#777") << "\"><title>"

@@ -4,6 +4,7 @@
 #include "timeline/trace_events.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <ctime>
 #include <cstdio>
@@ -20,11 +21,28 @@ using json = nlohmann::json;
 // Seconds since 1970 of "2026-12-09T11:53:19Z", or nothing.
 std::optional<long long> UtcSeconds(const std::string& iso)
 {
-    std::tm parts{};
-    int year = 0, month = 0;
-    if (std::sscanf(iso.c_str(), "%d-%d-%dT%d:%d:%dZ", &year, &month, &parts.tm_mday, &parts.tm_hour, &parts.tm_min,
-                    &parts.tm_sec) != 6)
+    // Each field at its place, of its width: an edited text is not trusted further.
+    const auto field = [&](std::size_t at, std::size_t width, int low, int high) -> std::optional<int> {
+        int value = 0;
+        const char* begin = iso.data() + at;
+        const auto [end, error] = std::from_chars(begin, begin + width, value);
+        if (error != std::errc() || end != begin + width || value < low || value > high)
+            return std::nullopt;
+        return value;
+    };
+    if (iso.size() != 20 || iso[4] != '-' || iso[7] != '-' || iso[10] != 'T' || iso[13] != ':' || iso[16] != ':' ||
+        iso[19] != 'Z')
         return std::nullopt;
+    const auto year4 = field(0, 4, 1970, 9999), month2 = field(5, 2, 1, 12), day = field(8, 2, 1, 31),
+               hour = field(11, 2, 0, 23), minute = field(14, 2, 0, 59), second = field(17, 2, 0, 60);
+    if (!year4 || !month2 || !day || !hour || !minute || !second)
+        return std::nullopt;
+    std::tm parts{};
+    const int year = *year4, month = *month2;
+    parts.tm_mday = *day;
+    parts.tm_hour = *hour;
+    parts.tm_min = *minute;
+    parts.tm_sec = *second;
     // Days from civil (Howard Hinnant's algorithm), so that no time zone is involved.
     const int y = year - (month <= 2);
     const int era = (y >= 0 ? y : y - 399) / 400;
@@ -164,6 +182,11 @@ json TraceEventsOfRecording(const recording::Recording& recording, const CallRec
             events.push_back(std::move(end));
         }
     return Sorted(std::move(events));
+}
+
+std::string EventText(const json& value)
+{
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 bool IsTrace(const std::string& text)

@@ -21,6 +21,10 @@ nlohmann::json TraceEventsOfRecording(const recording::Recording& recording, con
 // start and end, an instant event per other line, on one track.
 nlohmann::json TraceEventsOfTrace(const std::string& text);
 
+// The events as JSON text; a byte that is not UTF-8 (a recorded answer in
+// another encoding) is shown as U+FFFD.
+std::string EventText(const nlohmann::json& value);
+
 // Whether `text` is a trace file: its first line is one the trace writes.
 bool IsTrace(const std::string& text);
 
