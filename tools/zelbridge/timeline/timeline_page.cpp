@@ -104,6 +104,7 @@ std::string TimelinePage(const json& events, const std::string& title)
             << "\" y2=\"" << y + kRowHeight - 2 << "\" stroke=\"#eee\"/>\n";
     }
     std::map<std::string, double> waitBegins;
+    std::ostringstream failures;
     for (const json& e : events["traceEvents"]) {
         if (e["ph"] == "M")
             continue;
@@ -119,19 +120,24 @@ std::string TimelinePage(const json& events, const std::string& title)
             if (begin == waitBegins.end())
                 continue;
             const double w = std::max(x(ts) - x(begin->second), 2.0);
-            svg << "<rect class=\"wait\" x=\"" << x(begin->second) << "\" y=\"" << y + 2 << "\" width=\"" << w
-                << "\" height=\"6\" fill=\"#f0a030\"><title>" << Escaped(name) << ": waited " << Ms(ts - begin->second)
+            svg << "<rect class=\"wait\" x=\"" << x(begin->second) << "\" y=\"" << y + 4 << "\" width=\"" << w
+                << "\" height=\"14\" fill=\"#f0a030\"><title>" << Escaped(name) << ": waited " << Ms(ts - begin->second)
                 << "</title></rect>\n";
+            if (w > 60)
+                svg << "<text x=\"" << x(begin->second) + 3 << "\" y=\"" << y + 15 << "\">"
+                    << Escaped(name.substr(0, static_cast<std::size_t>(w / 6.5))) << "</text>\n";
         } else if (e["ph"] == "X") {
-            const double w = std::max(x(ts + e["dur"].get<double>()) - x(ts), 1.5);
-            svg << "<rect class=\"call" << (failed ? " error" : "") << "\" data-record=\""
-                << Escaped(EventText(e["args"].value("record", json()))) << "\" x=\"" << x(ts) << "\" y=\"" << y + 10
-                << "\" width=\"" << w << "\" height=\"18\" fill=\"" << (failed ? "#d62728" : "#4878b0")
+            const double w = std::max(x(ts + e["dur"].get<double>()) - x(ts), failed ? 3.0 : 2.0);
+            // Failures are drawn last, over the calls close to them.
+            std::ostringstream& bar = failed ? failures : svg;
+            bar << "<rect class=\"call" << (failed ? " error" : "") << "\" data-record=\""
+                << Escaped(EventText(e["args"].value("record", json()))) << "\" x=\"" << x(ts) << "\" y=\"" << y + 20
+                << "\" width=\"" << w << "\" height=\"10\" fill=\"" << (failed ? "#d62728" : "#4878b0")
                 << "\" stroke=\"#fff\" stroke-width=\"0.5\"><title>" << Escaped(name) << " at " << Ms(ts - first)
                 << "\n" << Escaped(EventText(e["args"])) << "</title></rect>\n";
             // The name inside a bar wide enough to hold some of it.
             if (w > 40)
-                svg << "<text x=\"" << x(ts) + 3 << "\" y=\"" << y + 23 << "\" fill=\"#fff\">"
+                bar << "<text x=\"" << x(ts) + 3 << "\" y=\"" << y + 29 << "\" fill=\"#fff\">"
                     << Escaped(name.substr(0, static_cast<std::size_t>(w / 6.5))) << "</text>\n";
         } else {
             svg << "<rect class=\"mark" << (failed ? " error" : "") << "\" x=\"" << x(ts) - 1 << "\" y=\"" << y + 8
@@ -139,7 +145,7 @@ std::string TimelinePage(const json& events, const std::string& title)
                 << Escaped(e["args"].value("text", name)) << "</title></rect>\n";
         }
     }
-    svg << "</svg>\n";
+    svg << failures.str() << "</svg>\n";
 
     std::ostringstream page;
     page << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << Escaped(title)
@@ -148,8 +154,10 @@ std::string TimelinePage(const json& events, const std::string& title)
             "style=\"font-size:16px\">"
          << Escaped(title) << "</h1>\n<p class=\"legend\">" << calls << " calls over " << Ms(span)
          << ".<span style=\"background:#4878b0\"></span>call<span style=\"background:#d62728\"></span>failed call"
-            "<span style=\"background:#f0a030\"></span>wait for an answer. Point at a bar for the call's "
-            "arguments and result.</p>\n<div style=\"overflow-x:auto\">\n"
+            "<span style=\"background:#f0a030\"></span>wait from a command to the read that got its answer. "
+            "A recording says when each call began: the space between calls is the calls' and the application's "
+            "time together. Point at a mark for the call's arguments and result.</p>\n"
+            "<div style=\"overflow-x:auto\">\n"
          << svg.str() << "</div>\n</body></html>\n";
     return page.str();
 }

@@ -133,8 +133,9 @@ json TraceEventsOfRecording(const recording::Recording& recording, const CallRec
         for (std::size_t i = 0; i < trackCalls.size(); ++i) {
             const CallRecord& call = *trackCalls[i];
             const double ts = tsOf(call);
-            const double next = i + 1 < trackCalls.size() ? std::max(ts, tsOf(*trackCalls[i + 1])) : ts;
             json args = {{"record", call.record}, {"args", call.args}};
+            if (i + 1 < trackCalls.size())
+                args["next_call_after_ms"] = std::max(0.0, tsOf(*trackCalls[i + 1]) - ts) / 1000.0;
             if (call.system)
                 args["system"] = *call.system;
             if (call.result)
@@ -146,7 +147,7 @@ json TraceEventsOfRecording(const recording::Recording& recording, const CallRec
             std::string name = call.entry;
             if (IsCommand(call.entry))
                 name += " " + CommandOf(call);
-            json event = {{"ph", "X"}, {"name", name}, {"cat", "call"}, {"ts", ts}, {"dur", next - ts},
+            json event = {{"ph", "X"}, {"name", name}, {"cat", "call"}, {"ts", ts}, {"dur", 0},
                           {"pid", pid}, {"tid", track.second}, {"args", args}};
             if (Failed(call)) {
                 const std::int32_t code = static_cast<std::int32_t>(*call.result);

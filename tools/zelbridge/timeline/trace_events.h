@@ -14,7 +14,8 @@ namespace zelbridge::tool {
 // From a recording: a complete ("X") event per call, an asynchronous slice
 // ("b"/"e") from each query to the read that got its answer, metadata
 // naming the tracks. A recording holds when each call began, not when it
-// returned: a call's slice runs to its thread's next call.
+// returned: a call is a slice of no length, and its arguments say how long
+// after it the thread's next call came.
 nlohmann::json TraceEventsOfRecording(const recording::Recording& recording, const CallRecords& calls);
 
 // From a trace file (ZELBRIDGE_TRACE=file:...): a complete event per TIMER
