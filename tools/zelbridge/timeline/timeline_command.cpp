@@ -25,11 +25,15 @@ int RunTimeline(const Invocation& request, std::ostream& out, std::ostream& err)
     nlohmann::json events;
     if (IsTrace(text)) {
         events = TraceEventsOfTrace(text);
+    } else if (!recording::IsRecording(text)) {
+        err << "zelbridge: \"" << path
+            << "\" is neither a recording (ZELBRIDGE_RECORD) nor a trace (ZELBRIDGE_TRACE=file:...): its first line "
+               "is neither a record nor a TIMER or ZEL line\n";
+        return kFailure;
     } else {
         const recording::LoadedRecording loaded = recording::ParseRecording(text, path);
-        if (!recording::IsRecording(text) || !loaded.recording) {
-            err << "zelbridge: " << (loaded.recording ? "\"" + path + "\" is neither a recording nor a trace" : loaded.reason)
-                << "\n";
+        if (!loaded.recording) {
+            err << "zelbridge: " << loaded.reason << "\n";
             return kFailure;
         }
         events = TraceEventsOfRecording(*loaded.recording, ReadCallRecords(text));
