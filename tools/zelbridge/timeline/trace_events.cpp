@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <cstdio>
@@ -118,7 +119,9 @@ json TraceEventsOfRecording(const recording::Recording& recording, const CallRec
         const std::optional<std::int64_t>& pid = calls.processes[process].pid;
         return pid ? *pid : static_cast<std::int64_t>(process + 1);
     };
-    const auto tsOf = [&](const CallRecord& call) { return originUs[call.process] + call.atMs * 1000.0; };
+    // Whole microseconds, as the recording writes them, the same on every build
+    // (x87 arithmetic would otherwise leave digits of its own).
+    const auto tsOf = [&](const CallRecord& call) { return originUs[call.process] + std::round(call.atMs * 1000.0); };
 
     std::vector<json> events;
     std::map<std::pair<std::size_t, std::uint32_t>, std::vector<const CallRecord*>> threads;
