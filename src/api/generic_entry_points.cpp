@@ -15,12 +15,9 @@ namespace {
 
 static_assert(std::is_same_v<Word, ZelWord>, "the public word type must match the driver contract");
 
-template <Operation op>
-using EntryResultOf = std::conditional_t<Describe(op).result == EntryResult::NoResult, void, int>;
-
 template <Operation op> struct GenericEntry {
     static constexpr const OperationDescription& kDescription = Describe(op);
-    using Result = EntryResultOf<op>;
+    using Result = EntryResultType<op>;
 
     // The driver function the binding calls for this operation.
     template <typename... Words> static std::int32_t Forward(SystemBinding& system, Words... words) noexcept
@@ -151,8 +148,8 @@ using zelbridge::Word;
 
 // The definition must match the header's declaration exactly, or the two
 // C functions of one name do not compile.
-#define ZELBRIDGE_DEFINE_GENERIC_ENTRY_POINT(name, params, args, description)                                   \
-    extern "C" zelbridge::EntryResultOf<zelbridge::Operation::name> ZELBRIDGE_CALL name                          \
+#define ZELBRIDGE_DEFINE_GENERIC_ENTRY_POINT(name, params, args, description, families)                                   \
+    extern "C" zelbridge::EntryResultType<zelbridge::Operation::name> ZELBRIDGE_CALL name                          \
         ZELBRIDGE_GENERIC_WITH_INDEX(description, int index, params)                                            \
     {                                                                                                           \
         return zelbridge::GenericEntry<zelbridge::Operation::name>::Call                                        \
