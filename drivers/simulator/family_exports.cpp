@@ -9,6 +9,9 @@
 #error "the build names the family to simulate"
 #endif
 
+using zelbridge::ConnectionId;
+using zelbridge::Word;
+
 extern "C" {
 
 // The close functions of the families return nothing.

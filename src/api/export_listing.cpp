@@ -5,11 +5,13 @@
 //            caller pushes, results without a driver, timing, window
 //   --def    the module definition file (src/module/Zelbridge.def)
 //   --cmake  the driver export lists, as CMake variables
+//   --check-def FILE  whether FILE is what --def prints
 #include "api/driver_contract.h"
 #include "families/family_catalog.h"
 #include "graph/graph_functions.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -62,6 +64,8 @@ struct Export {
     std::string internal; // the function's own name
     std::string group;    // generic, family, graph
     std::string family;   // the family's name, for a family export
+    std::string prefix;   // the family's prefix
+    std::string library;  // the library a family or graph export forwards to
     std::string role;     // connect, unbound, on_connection; empty where none
     std::vector<std::string> arguments; // after the index; every one for family and graph calls
     int bytes = 0;        // what a 32-bit caller pushes
@@ -103,10 +107,9 @@ std::vector<Export> AllExports()
         e.bytes = 4 * (1 + d.arguments.count);
         e.name = operation == kDecoratedExport ? "_" + e.internal + "@" + std::to_string(e.bytes) : e.internal;
         e.result = d.result != EntryResult::NoResult;
-        if (e.result) {
-            e.badIndex = Number(d.invalidIndexResult);
-            e.missingFunction = Number(d.missingResult);
-        }
+        // An export without a result still meets each case: it returns nothing.
+        e.badIndex = Number(d.invalidIndexResult);
+        e.missingFunction = Number(d.missingResult);
         e.timing = TimingName(d.timing);
         e.window = d.interaction == Interaction::Dialog;
         exports.push_back(e);
@@ -123,13 +126,15 @@ std::vector<Export> AllExports()
         exports.push_back(e);
     }
     std::size_t family = 0;
-#define ZELBRIDGE_LIST_FAMILY(familyName, prefix, resolution, library, style, reports, availabilityOrdinal)               \
+#define ZELBRIDGE_LIST_FAMILY(familyName, familyPrefix, familyResolution, familyLibrary, style, reports, availabilityOrdinal)               \
     {                                                                                                               \
         Export e;                                                                                                   \
         e.ordinal = availabilityOrdinal;                                                                            \
-        e.name = e.internal = ZELBRIDGE_FAMILY_STRING(prefix) "IsDLLAvailable";                                     \
+        e.name = e.internal = ZELBRIDGE_FAMILY_STRING(familyPrefix) "IsDLLAvailable";                                     \
         e.group = "family";                                                                                         \
         e.family = #familyName;                                                                                           \
+        e.prefix = ZELBRIDGE_FAMILY_STRING(familyPrefix);                                                                 \
+        e.library = familyLibrary;                                                                                        \
         e.missingLibrary = "0";                                                                                     \
         exports.push_back(e);                                                                                       \
         for (const FamilyUse& use : kFamilyUses) {                                                                  \
@@ -139,16 +144,17 @@ std::vector<Export> AllExports()
             const OperationDescription& d = Describe(use.operation);                                                \
             Export entry;                                                                                           \
             entry.ordinal = ordinal;                                                                                \
-            entry.name = entry.internal = ZELBRIDGE_FAMILY_STRING(prefix) + std::string(d.name);                    \
+            entry.name = entry.internal = ZELBRIDGE_FAMILY_STRING(familyPrefix) + std::string(d.name);                    \
             entry.group = "family";                                                                                 \
             entry.family = #familyName;                                                                                   \
+            entry.prefix = e.prefix;                                                                                \
+            entry.library = e.library;                                                                              \
             entry.role = RoleName(d.kind);                                                                          \
             const ArgumentKinds kinds = FamilyArguments(use.operation);                                             \
             entry.arguments = Kinds(kinds);                                                                         \
             entry.bytes = 4 * kinds.count;                                                                          \
             entry.result = d.result != EntryResult::NoResult;                                                       \
-            if (entry.result)                                                                                       \
-                entry.missingLibrary = Number(d.missingResult);                                                     \
+            entry.missingLibrary = Number(d.missingResult);                                                     \
             entry.window = d.interaction == Interaction::Dialog;                                                    \
             exports.push_back(entry);                                                                               \
         }                                                                                                           \
@@ -162,6 +168,7 @@ std::vector<Export> AllExports()
         e.ordinal = graphOrdinal;                                                                                        \
         e.name = e.internal = #function;                                                                                \
         e.group = "graph";                                                                                          \
+        e.library = kGraphLibraryFile;                                                                              \
         e.arguments = GraphArguments<decltype(&::function)>::Names();                                                   \
         e.bytes = GraphArguments<decltype(&::function)>::Bytes();                                                       \
         e.missingLibrary = Number(unavailable);                                                                     \
@@ -187,6 +194,8 @@ void PrintJson(const std::vector<Export>& exports)
         std::cout << "  {\"ordinal\": " << e.ordinal << ", \"name\": " << Quoted(e.name)
                   << ", \"function\": " << Quoted(e.internal) << ", \"group\": " << Quoted(e.group)
                   << ", \"family\": " << (e.family.empty() ? "null" : Quoted(e.family))
+                  << ", \"prefix\": " << (e.prefix.empty() ? "null" : Quoted(e.prefix))
+                  << ", \"library\": " << (e.library.empty() ? "null" : Quoted(e.library))
                   << ", \"role\": " << (e.role.empty() ? "null" : Quoted(e.role)) << ", \"arguments\": [" << arguments
                   << "], \"bytes\": " << e.bytes << ", \"result\": " << (e.result ? "true" : "false")
                   << ", \"bad_index\": " << optional(e.badIndex)
@@ -242,7 +251,22 @@ void PrintCmake()
 
 int main(int argc, char** argv)
 {
-    const std::string mode = argc == 2 ? argv[1] : "";
+    const std::string mode = argc >= 2 ? argv[1] : "";
+    if (mode == "--check-def" && argc == 3) {
+        // The module definition file in the tree, held to the description.
+        std::ifstream file(argv[2], std::ios::binary);
+        std::ostringstream current;
+        current << file.rdbuf();
+        std::ostringstream expected;
+        std::streambuf* const standardOutput = std::cout.rdbuf(expected.rdbuf());
+        zelbridge::PrintDef(zelbridge::AllExports());
+        std::cout.rdbuf(standardOutput);
+        if (current.str() == expected.str())
+            return 0;
+        std::cerr << argv[2] << " differs from the description of the exports; write it anew with\n  " << argv[0]
+                  << " --def > " << argv[2] << "\n";
+        return 1;
+    }
     if (mode == "--json")
         zelbridge::PrintJson(zelbridge::AllExports());
     else if (mode == "--def")
@@ -250,7 +274,7 @@ int main(int argc, char** argv)
     else if (mode == "--cmake")
         zelbridge::PrintCmake();
     else {
-        std::cerr << "usage: export_listing --json | --def | --cmake\n";
+        std::cerr << "usage: export_listing --json | --def | --cmake | --check-def FILE\n";
         return 2;
     }
     return 0;
