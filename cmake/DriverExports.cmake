@@ -9,6 +9,7 @@ set(_zb_listing_sources ${PROJECT_SOURCE_DIR}/src/api/export_listing.cpp ${PROJE
   ${PROJECT_SOURCE_DIR}/include/zelbridge.h)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_zb_listing_sources})
 set(ZELBRIDGE_EXPORT_LISTING ${CMAKE_BINARY_DIR}/export_listing/export_listing CACHE INTERNAL "")
+set(ZELBRIDGE_EXPORT_DEF_FILE ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def CACHE INTERNAL "")
 get_property(_zb_listing_built GLOBAL PROPERTY ZELBRIDGE_EXPORT_LISTING_BUILT)
 if(NOT _zb_listing_built)
   find_program(ZELBRIDGE_HOST_CXX NAMES c++ g++ clang++ DOC "The compiler of the machine that builds" REQUIRED)
@@ -25,6 +26,14 @@ if(NOT _zb_listing_built)
   if(NOT _zb_result EQUAL 0)
     message(FATAL_ERROR "export_listing --cmake failed")
   endif()
+  execute_process(COMMAND ${ZELBRIDGE_EXPORT_LISTING} --def
+    OUTPUT_FILE ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def.new RESULT_VARIABLE _zb_result)
+  if(NOT _zb_result EQUAL 0)
+    message(FATAL_ERROR "export_listing --def failed")
+  endif()
+  # Rewritten only when it changes, so that the module relinks only then.
+  file(COPY_FILE ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def.new ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def
+    ONLY_IF_DIFFERENT)
   set_property(GLOBAL PROPERTY ZELBRIDGE_EXPORT_LISTING_BUILT TRUE)
 endif()
 include(${CMAKE_BINARY_DIR}/export_listing/exports.cmake)

@@ -74,6 +74,11 @@ std::string Declarations()
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_PYTHON_GENERIC)
 #undef ZELBRIDGE_PYTHON_GENERIC
     out << "}\n\n"
+           "# What Connect calls: the first of these the driver (or family) has.\n"
+           "CONNECT_CALLS = (";
+    for (Operation operation : kConnectCalls)
+        out << "\"" << Describe(operation).name << "\", ";
+    out << ")\n\n"
            "# family prefix: {call: (result, every argument)}\n"
            "FAMILY_CALLS = {\n";
     // Each operation's family declaration: every parameter, the connection

@@ -96,6 +96,39 @@ struct OperationDescription {
     Interaction interaction;
 };
 
+// The family table: the families whose entry points the rows below name.
+// F(family, exported prefix, resolution prefix, library file, load style,
+//   whether the command forwarder writes its unavailable line,
+//   ordinal of the availability check)
+// M317_VB_ resolves the M317_ names, from a library of its own. The order is
+// that of the columns of ordinals in each row's InFamilies(...).
+#define ZELBRIDGE_FAMILIES_WITH(F, context)                                                                         \
+    F(context, M317, M317_, M317_, "M317_ZEL_DLL.DLL", SharedLoader, true, 1)                                        \
+    F(context, M317_VB, M317_VB_, M317_, "M317_VB_ZEL_DLL.DLL", FullTrace, true, 36)                                 \
+    F(context, M318, M318_, M318_, "M318_ZEL_DLL.DLL", ShortTrace, false, 11)                                        \
+    F(context, M329, M329_, M329_, "M329_ZEL_DLL.DLL", FullTrace, true, 48)                                          \
+    F(context, T520, T520_, T520_, "T520_ZEL_DLL.DLL", ShortTrace, false, 79)                                        \
+    F(context, T5XX, T5XX_, T5XX_, "T5XX_ZEL_DLL.DLL", ShortTrace, false, 23)
+
+// Each family's column in the rows' ordinals. A row may end before the
+// column of a family added later: that family lacks the operation.
+#define ZELBRIDGE_FAMILY_MARK_M317(...) ZELBRIDGE_FAMILY_COLUMN_1(__VA_ARGS__, 0, 0, 0, 0, 0, 0, 0, 0)
+#define ZELBRIDGE_FAMILY_MARK_M317_VB(...) ZELBRIDGE_FAMILY_COLUMN_2(__VA_ARGS__, 0, 0, 0, 0, 0, 0, 0, 0)
+#define ZELBRIDGE_FAMILY_MARK_M318(...) ZELBRIDGE_FAMILY_COLUMN_3(__VA_ARGS__, 0, 0, 0, 0, 0, 0, 0, 0)
+#define ZELBRIDGE_FAMILY_MARK_M329(...) ZELBRIDGE_FAMILY_COLUMN_4(__VA_ARGS__, 0, 0, 0, 0, 0, 0, 0, 0)
+#define ZELBRIDGE_FAMILY_MARK_T520(...) ZELBRIDGE_FAMILY_COLUMN_5(__VA_ARGS__, 0, 0, 0, 0, 0, 0, 0, 0)
+#define ZELBRIDGE_FAMILY_MARK_T5XX(...) ZELBRIDGE_FAMILY_COLUMN_6(__VA_ARGS__, 0, 0, 0, 0, 0, 0, 0, 0)
+#define ZELBRIDGE_FAMILY_COLUMN_1(a, ...) a
+#define ZELBRIDGE_FAMILY_COLUMN_2(a, b, ...) b
+#define ZELBRIDGE_FAMILY_COLUMN_3(a, b, c, ...) c
+#define ZELBRIDGE_FAMILY_COLUMN_4(a, b, c, d, ...) d
+#define ZELBRIDGE_FAMILY_COLUMN_5(a, b, c, d, e, ...) e
+#define ZELBRIDGE_FAMILY_COLUMN_6(a, b, c, d, e, f, ...) f
+#define ZELBRIDGE_FAMILY_COLUMN_7(a, b, c, d, e, f, g, ...) g
+#define ZELBRIDGE_FAMILY_COLUMN_8(a, b, c, d, e, f, g, h, ...) h
+// (COLUMN_7 and COLUMN_8 are there for the families added next.)
+
+
 // The description of every operation, one row each:
 // X(operation, parameter list, argument list, description, families).
 // The parameter lists are those of the driver functions, so per-connection
@@ -109,8 +142,8 @@ struct OperationDescription {
 // when the family library cannot be used.
 // The families part is NoFamily, or InFamilies(resolution order, driver
 // function after the resolution prefix, family trace, ordinals): the ordinals
-// of the family entry points in the order of ZELBRIDGE_FAMILIES
-// (src/families/family_catalog.h), 0 where a family lacks the operation. A
+// of the family entry points in the order of ZELBRIDGE_FAMILIES_WITH
+// above, 0 where a family lacks the operation. A
 // family resolves its driver functions in the resolution order.
 //
 // A new operation is one row here, its declaration in include/zelbridge.h and
@@ -231,7 +264,6 @@ inline constexpr unsigned kOperationCount = 0
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_COUNT)
 #undef ZELBRIDGE_COUNT
     ;
-static_assert(kOperationCount == 28);
 
 // The generic operations and those of the families alone.
 inline constexpr unsigned kDescribedOperationCount = 0
@@ -294,6 +326,12 @@ constexpr const OperationDescription& Describe(Operation op) noexcept
 {
     return kDescribedOperations[static_cast<unsigned>(op)];
 }
+
+// The driver functions the Connect operation calls, the first the driver
+// exports: a driver that has both connects a PCI board through
+// ConnectPciBoard. The entry point, the tool and the Python package (through
+// its generated declarations) all take the rule from here.
+inline constexpr Operation kConnectCalls[] = {Operation::ConnectPciBoard, Operation::Connect};
 
 // What the exported entry point of the operation returns: a generic one and a
 // family's alike.

@@ -22,10 +22,11 @@ template <Operation op> struct GenericEntry {
     // The driver function the binding calls for this operation.
     template <typename... Words> static std::int32_t Forward(SystemBinding& system, Words... words) noexcept
     {
-        // A driver that exports both connects a PCI board through ConnectPciBoard.
-        if constexpr (op == Operation::Connect)
-            if (system.Exports(Operation::ConnectPciBoard))
-                return system.Call<Operation::ConnectPciBoard>(words...);
+        if constexpr (op == Operation::Connect) {
+            static_assert(kConnectCalls[1] == op);
+            if (system.Exports(kConnectCalls[0]))
+                return system.Call<kConnectCalls[0]>(words...);
+        }
         return system.Call<op>(words...);
     }
 
@@ -36,7 +37,7 @@ template <Operation op> struct GenericEntry {
         if (!system || !system->bound())
             return false;
         if constexpr (op == Operation::Connect)
-            return system->Reaches(Operation::ConnectPciBoard) || system->Reaches(op);
+            return system->Reaches(kConnectCalls[0]) || system->Reaches(op);
         else
             return system->Reaches(op);
     }

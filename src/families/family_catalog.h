@@ -13,28 +13,9 @@
 #include <cstddef>
 #include <vector>
 
-// F(family, exported prefix, resolution prefix, library file, load style,
-//   whether the command forwarder writes its unavailable line,
-//   ordinal of the availability check)
-// M317_VB_ resolves the M317_ names, from a library of its own. The order is
-// that of the ordinals in each row's InFamilies(...).
+// ZELBRIDGE_FAMILIES(F), the family table, and each family's column of the
+// rows' ordinals are part of the description in api/driver_contract.h.
 #define ZELBRIDGE_FAMILIES(F) ZELBRIDGE_FAMILIES_WITH(ZELBRIDGE_FAMILY_WITHOUT_CONTEXT, F)
-#define ZELBRIDGE_FAMILIES_WITH(F, context)                                                                         \
-    F(context, M317, M317_, M317_, "M317_ZEL_DLL.DLL", SharedLoader, true, 1)                                        \
-    F(context, M317_VB, M317_VB_, M317_, "M317_VB_ZEL_DLL.DLL", FullTrace, true, 36)                                 \
-    F(context, M318, M318_, M318_, "M318_ZEL_DLL.DLL", ShortTrace, false, 11)                                        \
-    F(context, M329, M329_, M329_, "M329_ZEL_DLL.DLL", FullTrace, true, 48)                                          \
-    F(context, T520, T520_, T520_, "T520_ZEL_DLL.DLL", ShortTrace, false, 79)                                        \
-    F(context, T5XX, T5XX_, T5XX_, "T5XX_ZEL_DLL.DLL", ShortTrace, false, 23)
-
-// The ordinal of one family in a row's ordinals.
-#define ZELBRIDGE_FAMILY_MARK_M317(m317, m317vb, m318, m329, t520, t5xx) m317
-#define ZELBRIDGE_FAMILY_MARK_M317_VB(m317, m317vb, m318, m329, t520, t5xx) m317vb
-#define ZELBRIDGE_FAMILY_MARK_M318(m317, m317vb, m318, m329, t520, t5xx) m318
-#define ZELBRIDGE_FAMILY_MARK_M329(m317, m317vb, m318, m329, t520, t5xx) m329
-#define ZELBRIDGE_FAMILY_MARK_T520(m317, m317vb, m318, m329, t520, t5xx) t520
-#define ZELBRIDGE_FAMILY_MARK_T5XX(m317, m317vb, m318, m329, t520, t5xx) t5xx
-
 #define ZELBRIDGE_FAMILY_WITHOUT_CONTEXT(F, ...) F(__VA_ARGS__)
 #define ZELBRIDGE_FAMILY_JOIN(a, b) ZELBRIDGE_FAMILY_JOIN_(a, b)
 #define ZELBRIDGE_FAMILY_JOIN_(a, b) a##b
@@ -94,6 +75,7 @@ inline constexpr std::size_t kFamilyCount = 0
     ZELBRIDGE_FAMILIES(ZELBRIDGE_FAMILY_COUNT)
 #undef ZELBRIDGE_FAMILY_COUNT
     ;
+static_assert(kFamilyCount <= 8, "a family past the eighth needs a ZELBRIDGE_FAMILY_COLUMN_ of its own");
 
 // How a family entry point traces around its forwarded call.
 enum class FamilyTrace { Plain, Silent, Command, Answer, Size, Line };
