@@ -6,7 +6,7 @@ from typing import Any, Callable, Optional, Union
 
 from ._bridge import Bridge, PathLike, explain_load_failure, load
 from ._controller import Controller
-from ._operations import CONNECT_CALLS, FAMILY_CALLS
+from ._operations import CONNECT_CALLS, FAMILY_CALLS, OPERATIONS
 
 FAMILIES = tuple(prefix.rstrip("_") for prefix in FAMILY_CALLS)
 """The families Zelbridge offers, by name."""
@@ -68,8 +68,7 @@ class Family(Controller):
     def _entry(self, operation: str) -> Callable[..., Any]:
         entry = self.bridge.family(self.prefix, operation)
         if entry is None:
-            connects = [name for name in ("ConnectRS232", "ConnectNIgpib", "ConnectPciBoard", "Connect",
-                                          "InterfaceSetupDlg") if self.has(name)]
+            connects = [name for name, (_, _, role) in OPERATIONS.items() if role == "connect" and self.has(name)]
             raise NotImplementedError(f"the {self.name} family has no {operation}; it connects with "
                                       f"{', '.join(connects)}")
         return entry
