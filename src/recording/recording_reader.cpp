@@ -22,32 +22,19 @@ namespace {
 
 using json = nlohmann::json;
 
-// What a record's operation does to the connections, as the table of
-// operations says; family calls share the generic names, and the few
-// family calls that are not generic operations say it by their parameters.
+// What a record's operation does to the connections, as the description of
+// the operations says; family calls share the operations' names.
 enum class Role { kConnect, kOnConnection, kOther };
-
-struct FamilyCall {
-    const char* name;
-    bool onConnection;
-};
-#define ZELBRIDGE_FAMILY_CALL(context, operation, function, result, parameters, arguments, ...)                       \
-    FamilyCall{#operation, std::string_view(#parameters).rfind("(int id", 0) == 0},
-constexpr FamilyCall kFamilyCalls[] = {ZELBRIDGE_FAMILY_OPERATIONS(ZELBRIDGE_FAMILY_CALL, 0)};
-#undef ZELBRIDGE_FAMILY_CALL
 
 Role RoleOf(std::string_view operation)
 {
-    for (const OperationDescription& description : kOperations) {
+    for (const OperationDescription& description : kDescribedOperations) {
         if (operation != description.name)
             continue;
         if (description.kind == OperationKind::Connect)
             return Role::kConnect;
         return description.kind == OperationKind::OnConnection ? Role::kOnConnection : Role::kOther;
     }
-    for (const FamilyCall& call : kFamilyCalls)
-        if (operation == call.name)
-            return call.onConnection ? Role::kOnConnection : Role::kOther;
     return Role::kOther;
 }
 
