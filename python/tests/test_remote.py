@@ -37,18 +37,24 @@ def served(path: str) -> str:
     return "Z:" + path.replace("/", "\\") if WINDOWS else path
 
 
+def server_command():
+    return shlex.split(os.environ.get("ZELBRIDGE_SERVE", "")) or [
+        os.environ.get("ZELBRIDGE_TOOL", os.path.join(LIBRARIES, "zelbridge"))]
+
+
 @pytest.fixture(scope="module")
 def server_process(tmp_path_factory):
     folder = tmp_path_factory.mktemp("serve")
     (folder / "token").write_text(TOKEN + "\n")
+    (folder / "token").chmod(0o600)
     clock = folder / "clock"
     clock.write_text("")
-    command = shlex.split(os.environ.get("ZELBRIDGE_SERVE", "")) or [
-        os.environ.get("ZELBRIDGE_TOOL", os.path.join(LIBRARIES, "zelbridge"))]
+    command = server_command()
     environment = dict(os.environ, ZELBRIDGE_SIM_CLOCK=served(str(clock)), ZELBRIDGE_SIM=served(EXAMPLE_STAGE))
     log = open(folder / "log", "w+")
     process = subprocess.Popen(command + ["serve", "--listen", "127.0.0.1:0", "--token-file", served(str(folder / "token")),
-                                          "--allow-library", served(LIBRARIES)],
+                                          "--allow-library", served(LIBRARIES),
+                                          "--allow-data", served(os.path.dirname(EXAMPLE_STAGE)), "--allow-data", served(TESTS)],
                                stdout=subprocess.PIPE, stderr=log, text=True, env=environment)
     line = process.stdout.readline()
     port = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
@@ -204,6 +210,11 @@ def test_the_server_refuses_what_it_must_not_do(server_process, server):
         ("POST", f"{on}/query", b'{"command": "LINK?"} // more', TOKEN, 400, "bad_request"),
         ("POST", f"{on}/command", json.dumps({"command": "x" * 70000}).encode(), TOKEN, 413, "too_large"),
         ("POST", f"{on}/command", b"[" + b"1," * 200000 + b"1]", TOKEN, 413, "too_large"),
+        # A name that is no operation, twice: the server must still be there for the second.
+        ("POST", f"{on}/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{on}/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{base}/families/M329/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{base}/families/NoSuchFamily/ConnectRS232", b"", TOKEN, 404, "not_found"),
         ("POST", f"{on}/SetQMC", b'{"arguments": [1, 2, 3]}', TOKEN, 501, "not_served"),
         ("POST", f"{on}/OpenQxStagesEditDialog", b"", TOKEN, 501, "not_served"),
         ("POST", f"{base}/families/M329/GetCurrentInterfaceId", b"", TOKEN, 501, "not_served"),

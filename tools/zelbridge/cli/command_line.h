@@ -49,6 +49,7 @@ struct Invocation {
     std::optional<std::string> listen;
     std::optional<std::string> tokenFile;
     std::vector<std::string> allowedLibraries;
+    std::vector<std::string> allowedData;
     // describe and timeline: where to write (-o FILE); describe: which
     // connections, as written (--family above takes a family).
     std::optional<std::string> output;
