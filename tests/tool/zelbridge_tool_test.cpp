@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,21 @@ TEST_F(ZelbridgeTool, TheShellSendsEachLineOfStandardInputAndGoesOnAfterAFailure
     EXPECT_TRUE(Contains(clean.out, "fine\n"));
 }
 
+// Standard error with the milliseconds of "given up after" as "####".
+std::string WithoutTimes(const std::string& text)
+{
+    static const std::regex kTime("after [0-9]+ ms");
+    return std::regex_replace(text, kTime, "after #### ms");
+}
+
+std::string JoinedLines(const std::vector<const char*>& lines)
+{
+    std::string text;
+    for (const char* line : lines)
+        text += std::string(line) + "\n";
+    return text;
+}
+
 // A controller whose answers take their time, as real ones do: each delayed
 // answer holds back the ones after it.
 std::string WriteSlowOvenFile()
@@ -250,39 +266,78 @@ TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
         const char* input;
         int exitCode;
         const char* out;
-        const char* err;
+        // What standard error holds, line by line; a line of digits stands for a time.
+        std::vector<const char*> err;
     } cases[] = {
-        {on("send", {"TEMP?", "*IDN?", "SETP?"}), "", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
+        {on("send", {"TEMP?", "*IDN?", "SETP?"}), "", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", {}},
         // Input that is not a terminal gets answers only, no prompts.
-        {on("shell", {}), "TEMP?\n*IDN?\nSETP?\n", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
-        {on("send", {"--timeout", "300", "NEVER?", "*IDN?"}), "", 1, "", "zelbridge: NEVER?: no answer within 300 ms\n"},
+        {on("shell", {}), "TEMP?\n*IDN?\nSETP?\n", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", {}},
+        // NEVER? holds back every answer after it: *IDN? waits behind it
+        // until NEVER?'s answer is owed too long to tell the next ones apart.
+        {on("send", {"--timeout", "300", "NEVER?", "*IDN?", "SETP?"}), "", 1, "",
+         {"zelbridge: NEVER?: no answer within 300 ms; it is printed as a late answer if it comes",
+          "zelbridge: *IDN?: no answer to NEVER? came within 3000 ms (10 times its timeout of 300 ms, 1000 ms at least), "
+          "so the answers that follow cannot be told apart; type :clear in zelbridge shell to drop the answers owed (a "
+          "new zelbridge send starts in step)",
+          "zelbridge: NEVER?: given up after #### ms: its answer never came",
+          "zelbridge: *IDN?: given up after #### ms: its answer never came"}},
         // Given up on at 500 ms, answered at 800 ms while *IDN? waits behind it.
-        {on("shell", {"--timeout=500"}), "WARMUP?\n*IDN?\n", 1, "late answer to WARMUP?: ready\nQX Oven,OV-1\n",
-         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        {on("shell", {"--timeout=500"}), "WARMUP?\n*IDN?\n", 1, "QX Oven,OV-1\n",
+         {"zelbridge: WARMUP?: no answer within 500 ms; it is printed as a late answer if it comes",
+          "zelbridge: late answer to WARMUP?: ready"}},
+        {on("send", {"--timeout", "500", "WARMUP?", "*IDN?"}), "", 1, "QX Oven,OV-1\n",
+         {"zelbridge: WARMUP?: no answer within 500 ms; it is printed as a late answer if it comes",
+          "zelbridge: late answer to WARMUP?: ready"}},
         // Still owed when the input ends: waited for once more.
-        {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "late answer to WARMUP?: ready\n",
-         "zelbridge: WARMUP?: no answer within 500 ms\n"},
-        // So is one that send stopped at.
-        {on("send", {"--timeout", "500", "WARMUP?", "*IDN?"}), "", 1, "late answer to WARMUP?: ready\n",
-         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "",
+         {"zelbridge: WARMUP?: no answer within 500 ms; it is printed as a late answer if it comes",
+          "zelbridge: late answer to WARMUP?: ready"}},
         // A query is any command whose first word ends in "?".
-        {on("send", {"VEL? X"}), "", 0, "5 mm/s\n", ""},
-        {on("send", {"ADD? 2 3", "*IDN?"}), "", 0, "2 plus 3\nQX Oven,OV-1\n", ""},
+        {on("send", {"VEL? X"}), "", 0, "5 mm/s\n", {}},
+        {on("send", {"ADD? 2 3", "*IDN?"}), "", 0, "2 plus 3\nQX Oven,OV-1\n", {}},
+        // Never answered: waited for once more, then given up, saying so, before the tool exits.
         {on("send", {"--timeout", "300", "ADD? 2 3", "SILENT?"}), "", 1, "2 plus 3\n",
-         "zelbridge: SILENT?: no answer within 300 ms\n"},
-        // A query never answered is given up before the next query, which
-        // then gets its own answer.
-        {on("shell", {"--timeout=300"}), "SILENT?\n*IDN?\n", 1, "QX Oven,OV-1\n",
-         "zelbridge: SILENT?: no answer within 300 ms\nzelbridge: SILENT?: given up after 600 ms; the answers that "
-         "follow are taken for the commands sent after it\n"},
+         {"zelbridge: SILENT?: no answer within 300 ms; it is printed as a late answer if it comes",
+          "zelbridge: SILENT?: given up after #### ms: its answer never came"}},
         // Another command is not waited for, whatever it may answer.
-        {on("send", {"HOME"}), "", 0, "", ""},
+        {on("send", {"HOME"}), "", 0, "", {}},
+        // A refused command is owed no answer: the next query gets its own.
+        {on("shell", {}), "FLY?\nSETP?\n", 1, "40 C\n", {"zelbridge: FLY?: error -301: unknown command"}},
     };
     for (const auto& session : cases) {
         const ToolRun run = RunTool(session.arguments, session.input);
         EXPECT_EQ(run.exitCode, session.exitCode) << session.arguments.front() << session.input << run.err;
         EXPECT_EQ(run.out, session.out) << session.arguments.front() << session.input;
-        EXPECT_EQ(run.err, session.err) << session.arguments.front() << session.input;
+        EXPECT_EQ(WithoutTimes(run.err), JoinedLines(session.err)) << session.arguments.front() << session.input;
+    }
+}
+
+// The wrong-answer fault: after a query whose answer comes 3 s late, ten
+// queries each print their own answer, in send and in shell fed by a pipe;
+// the late one is printed on standard error with its own query.
+TEST_F(ZelbridgeTool, TenQueriesAfterOneThatTimedOutEachPrintTheirOwnAnswer)
+{
+    std::vector<std::string> queries{"VERYSLOW?"};
+    std::string expected;
+    for (int n = 0; n < 10; ++n) {
+        const bool medium = n % 5 == 0;
+        queries.push_back(medium ? "MEDIUM?" : "NAME? " + std::to_string(n));
+        expected += (medium ? std::string("medium") : "name " + std::to_string(n)) + "\n";
+    }
+    Arguments send{"send", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", BinaryPath("late_answers.json"),
+                   "--timeout", "1000"};
+    Arguments shell = send;
+    shell[0] = "shell";
+    send.insert(send.end(), queries.begin(), queries.end());
+    std::string input;
+    for (const std::string& query : queries)
+        input += query + "\n";
+    const char* const err = "zelbridge: VERYSLOW?: no answer within 1000 ms; it is printed as a late answer if it comes\n"
+                            "zelbridge: late answer to VERYSLOW?: too late\n";
+    for (const ToolRun& run : {RunTool(send), RunTool(shell, input)}) {
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(run.err, err);
     }
 }
 
@@ -290,11 +345,15 @@ TEST(QueryRule, AgreesWithTheCasesThePythonPackageIsTestedAgainst)
 {
     std::ifstream file(BinaryPath("query_cases.json"));
     ASSERT_TRUE(file) << "query_cases.json is copied next to the tests";
-    const nlohmann::json cases = nlohmann::json::parse(file).at("cases");
-    ASSERT_GT(cases.size(), 10u);
-    for (const nlohmann::json& example : cases)
+    const nlohmann::json table = nlohmann::json::parse(file);
+    ASSERT_GT(table.at("cases").size(), 30u);
+    for (const nlohmann::json& example : table.at("cases"))
         EXPECT_EQ(tool::IsQuery(example.at("command").get<std::string>()), example.at("query").get<bool>())
             << example.at("command");
+    ASSERT_GT(table.at("answers").size(), 5u);
+    for (const nlohmann::json& example : table.at("answers"))
+        EXPECT_EQ(tool::TrimmedAnswer(example.at("answer").get<std::string>()), example.at("returned").get<std::string>())
+            << example.at("answer");
 }
 
 TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesIt)
