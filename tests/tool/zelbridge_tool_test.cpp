@@ -341,6 +341,35 @@ TEST_F(ZelbridgeTool, TenQueriesAfterOneThatTimedOutEachPrintTheirOwnAnswer)
     }
 }
 
+// An answer longer than the recorder keeps whole is printed whole, also
+// while it is recorded; over --answer-bound it is read in full, printed cut
+// and the cut counted, and the answer after it is still its own query's.
+TEST_F(ZelbridgeTool, ALongAnswerIsPrintedWholeOrSaysHowMuchIsCut)
+{
+    const std::string answer = std::string(2 * 1024 * 1024 - 7, 'a') + "the end";
+    const std::string path = BinaryPath("long_answer.json");
+    std::ofstream(path) << R"({"commands": [{"command": "LONG?", "answer": ")" << answer
+                        << R"("}, {"command": "SHORT?", "answer": "short"}]})";
+    const std::string recording = BinaryPath("long_answer_recording.jsonl");
+    std::remove(recording.c_str());
+    SetEnvironment("ZELBRIDGE_RECORD", recording.c_str());
+    const Arguments send{"send", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", path, "LONG?", "SHORT?"};
+    const ToolRun whole = RunTool(send);
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    EXPECT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.out, answer + "\nshort\n");
+    EXPECT_EQ(whole.err, "");
+    std::ifstream recorded(recording);
+    EXPECT_TRUE(recorded) << "the session was recorded";
+
+    Arguments bounded = send;
+    bounded.insert(bounded.begin() + 1, {"--answer-bound", "1048576"});
+    const ToolRun cut = RunTool(bounded);
+    EXPECT_EQ(cut.exitCode, 0) << cut.err;
+    EXPECT_EQ(cut.out, answer.substr(0, 1048576) + "\nshort\n");
+    EXPECT_EQ(cut.err, "zelbridge: LONG?: the answer is cut after 1048576 bytes: 1048576 more bytes over --answer-bound\n");
+}
+
 TEST(QueryRule, AgreesWithTheCasesThePythonPackageIsTestedAgainst)
 {
     std::ifstream file(BinaryPath("query_cases.json"));
