@@ -83,6 +83,7 @@ template <> struct Forwarder<ForwardingKind::Answer> {
         // may fill it without a terminator, or fail without writing at all.
         TraceStream::Instance() << entry.echoOpening << id << ", ," << size << ") => \"";
         TraceStream::Instance().WriteBounded(answer, size) << "\\n";
+        TraceStream::Instance().WriteHeldLine();
         return result;
     }
 };

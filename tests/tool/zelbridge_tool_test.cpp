@@ -370,6 +370,30 @@ TEST_F(ZelbridgeTool, ALongAnswerIsPrintedWholeOrSaysHowMuchIsCut)
     EXPECT_EQ(cut.err, "zelbridge: LONG?: the answer is cut after 1048576 bytes: 1048576 more bytes over --answer-bound\n");
 }
 
+std::size_t Occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// The tool links the module's code for check and loads the module: only the
+// module says its warnings, on the debug output (standard error off Windows).
+TEST_F(ZelbridgeTool, EachModuleWarningIsPrintedOnce)
+{
+    const std::string unopenable = BinaryPath("x.jsonl", "no-such-folder");
+    SetEnvironment("ZELBRIDGE_TRACE", "bogus");
+    SetEnvironment("ZELBRIDGE_RECORD", unopenable.c_str());
+    const ToolRun run = RunTool(OnLoopback("send", {"--pci", "0", "*IDN?"}));
+    UnsetEnvironment("ZELBRIDGE_TRACE");
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::size_t once = PathSeparator() == '\\' ? 0 : 1;
+    EXPECT_EQ(Occurrences(run.err, "ZELBRIDGE_TRACE=bogus is not understood"), once) << run.err;
+    EXPECT_EQ(Occurrences(run.err, "named by ZELBRIDGE_RECORD"), once) << run.err;
+}
+
 TEST(QueryRule, AgreesWithTheCasesThePythonPackageIsTestedAgainst)
 {
     std::ifstream file(BinaryPath("query_cases.json"));
