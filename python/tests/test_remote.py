@@ -204,6 +204,11 @@ def test_the_server_refuses_what_it_must_not_do(server_process, server):
         ("POST", f"{on}/query", b'{"command": "LINK?"} // more', TOKEN, 400, "bad_request"),
         ("POST", f"{on}/command", json.dumps({"command": "x" * 70000}).encode(), TOKEN, 413, "too_large"),
         ("POST", f"{on}/command", b"[" + b"1," * 200000 + b"1]", TOKEN, 413, "too_large"),
+        # A name that is no operation, twice: the server must still be there for the second.
+        ("POST", f"{on}/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{on}/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{base}/families/M329/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{base}/families/NoSuchFamily/ConnectRS232", b"", TOKEN, 404, "not_found"),
         ("POST", f"{on}/SetQMC", b'{"arguments": [1, 2, 3]}', TOKEN, 501, "not_served"),
         ("POST", f"{on}/OpenQxStagesEditDialog", b"", TOKEN, 501, "not_served"),
         ("POST", f"{base}/families/M329/GetCurrentInterfaceId", b"", TOKEN, 501, "not_served"),

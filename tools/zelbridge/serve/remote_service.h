@@ -1,20 +1,17 @@
 // What `zelbridge serve` answers, apart from HTTP itself: sessions with
 // their leases, the systems and family connections each session owns, and
-// the calls on them, one at a time on each system.
+// the calls on them, one at a time on each system. The rooms: routes.cpp
+// (routing), json_shapes (bodies), sessions (sessions and leases),
+// path_policy (which files a request may name), module_calls (the calls
+// into the module); http_server holds the transport and its limits.
 #pragma once
 
-#include "cli/bridge_module.h"
-#include "served_operations.h"
-
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zelbridge::tool::serve {
@@ -46,9 +43,12 @@ private:
     std::ostream& out_;
 };
 
+class ModuleEntries;
+class SessionTable;
+
 class Service {
 public:
-    Service(const BridgeModule& bridge, ServiceOptions options, Log& log);
+    Service(const ModuleEntries& module, ServiceOptions options, Log& log);
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
@@ -58,27 +58,13 @@ public:
     // Closes every session's connections, as when the server stops.
     void CloseAll();
 
-    struct Slot;
-    struct Session;
-
 private:
     HttpReply Route(const std::string& method, const std::vector<std::string>& path, const std::string& body);
-    std::shared_ptr<Session> Acquire(const std::string& id);
-    void Release(Session& session);
-    void CloseSession(const std::shared_ptr<Session>& session, const char* why);
-    void ReapExpired();
 
-    const BridgeModule& bridge_;
+    const ModuleEntries& module_;
     const ServiceOptions options_;
     Log& log_;
-    std::mutex lock_;
-    std::map<std::string, std::shared_ptr<Session>> sessions_;
-    // Systems defined so far by index, kept for reuse once their session ends.
-    std::map<std::int32_t, std::shared_ptr<Slot>> systems_;
-    std::map<std::string, std::mutex> familyLocks_;
-    bool stopping_ = false;
-    std::condition_variable wake_;
-    std::thread reaper_;
+    std::unique_ptr<SessionTable> sessions_;
 };
 
 } // namespace zelbridge::tool::serve

@@ -3,6 +3,7 @@
 #include "cli/subcommands.h"
 #include "cli/tool_errors.h"
 #include "http_server.h"
+#include "module_calls.h"
 #include "os/os_services.h"
 
 #include <cstdlib>
@@ -77,7 +78,8 @@ int RunServe(const Invocation& request, std::ostream& out, std::ostream& err)
     serve::Log log(err);
     serve::ServiceOptions options;
     options.allowedLibraries = request.allowedLibraries;
-    serve::Service service(bridge, options, log);
+    const serve::LoadedModule module(bridge);
+    serve::Service service(module, options, log);
     serve::ServeHttp(service, listener, token, log, [&](unsigned short port) {
         out << "zelbridge serve: listening on http://" << (listener.address.find(':') != std::string::npos ? "[" + listener.address + "]" : listener.address)
             << ":" << port << "/ ; token in " << tokenFile << std::endl;
