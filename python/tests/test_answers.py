@@ -60,6 +60,39 @@ def test_an_answer_that_never_comes_puts_the_connection_out_of_step_until_clear(
     assert [late.query(f"NAME? {n}") for n in range(3)] == ["name 0", "name 1", "name 2"]
 
 
+def test_the_tool_shell_refuses_queries_out_of_step_until_clear(simulator):
+    # Fed line by line, with a pause past the bound, as a person types.
+    tool = os.environ.get("ZELBRIDGE_TOOL", os.path.join(os.path.dirname(simulator), "zelbridge"))
+    shell = subprocess.Popen([tool, "shell", "--driver", simulator, "--prefix", "SIM_", "--usb", LATE_ANSWERS,
+                              "--timeout", "50"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    shell.stdin.write("SILENT?\n")
+    shell.stdin.flush()
+    time.sleep(1.2)
+    shell.stdin.write("NAME? 1\nHELLO\n:clear\nNAME? 2\n")
+    out, err = shell.communicate(timeout=30)
+    assert shell.returncode == 1
+    assert out == "name 2\n"
+    assert err.splitlines() == [
+        "zelbridge: SILENT?: no answer within 50 ms; it is printed as a late answer if it comes",
+        "zelbridge: NAME? 1: not sent: no answer to SILENT? came within 1000 ms (10 times its timeout of 50 ms, "
+        "1000 ms at least), so the answers that follow cannot be told apart; type :clear in zelbridge shell to drop "
+        "the answers owed (a new zelbridge send starts in step)",
+        "zelbridge: dropped by :clear: hello",
+        "zelbridge: no answer is owed now"]
+
+
+def test_the_family_answer_echo_is_in_the_trace_file_when_the_process_dies_right_after(tmp_path):
+    trace = tmp_path / "trace.txt"
+    script = ("import os, zelbridge\n"
+              "print(zelbridge.Family('M329').connect_rs232(1, 115200).query('*IDN?'), flush=True)\n"
+              "os._exit(0)\n")
+    package = os.path.dirname(os.path.dirname(zelbridge.__file__))
+    environment = dict(os.environ, ZELBRIDGE_TRACE=f"file:{trace}", PYTHONPATH=package)
+    subprocess.run([sys.executable, "-c", script], env=environment, check=True)
+    assert 'M329_ZelGetAnswer(0, ,256) => "QX Motion,ST-200,SIM-0001,2.1.0\\n' in trace.read_text()
+
+
 def test_a_delayed_answer_is_waited_for_and_a_timeout_leaves_it_to_read(answers):
     assert answers.query("SLOW?") == "done"
     with pytest.raises(zelbridge.AnswerTimeout):

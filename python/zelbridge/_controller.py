@@ -156,6 +156,8 @@ class Controller:
         with self._lock:
             command = self._encode(text)
             call = self._call_name("query", command)
+            # Out of step, nobody can say whose the answers that come are: they wait for clear().
+            self._refuse_out_of_step(call)
             self._set_aside_answers_come()
             self._refuse_out_of_step(call)
             self._send(command)

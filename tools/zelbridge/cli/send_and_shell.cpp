@@ -61,8 +61,9 @@ public:
     {
         const bool query = IsQuery(command);
         try {
-            // Answers that came since the last command are its own, or late ones.
-            if (!lastCommand_.empty() && !TakeReadyAnswers())
+            // Answers that came since the last command are its own, or late
+            // ones; out of step, nobody can say whose: they wait for :clear.
+            if (!lastCommand_.empty() && !ledger_.Missing() && !TakeReadyAnswers())
                 return Outcome::kFailed;
             if (query && ledger_.CheckBound(AnswerClock::now())) {
                 err_ << "zelbridge: " << Shown(command) << ": not sent: " << OutOfStep() << std::endl;
@@ -76,7 +77,7 @@ public:
             }
             lastCommand_ = command;
             if (!query)
-                return TakeReadyAnswers() ? Outcome::kDone : Outcome::kFailed;
+                return ledger_.Missing() || TakeReadyAnswers() ? Outcome::kDone : Outcome::kFailed;
             return Await(command, ledger_.Owe(command, timeout_, AnswerClock::now()));
         } catch (const AnswerFailure& failure) {
             Print(command, failure.reply);
@@ -106,7 +107,7 @@ public:
             return true;
         bool complete = true;
         try {
-            complete = TakeReadyAnswers();
+            complete = ledger_.Missing() || TakeReadyAnswers();
             const AnswerClock::time_point deadline = AnswerClock::now() + timeout_;
             AnswerClock::duration pause = kPauses.first;
             for (AnswerClock::time_point now;

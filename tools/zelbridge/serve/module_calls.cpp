@@ -411,6 +411,9 @@ HttpReply QueryExchange(const TargetCalls& on, CallTarget& target, const json& r
     const std::string call = TargetCalls::Named("query", command);
     // The answers that came since the last request belong to earlier queries
     // (or commands): set aside, never taken for this one.
+    // Out of step, nobody can say whose the answers that come are: they wait for clear.
+    if (target.answers.Missing())
+        OutOfStep(target, call, json::array());
     json late = json::array();
     for (std::optional<TakenAnswer> ready; (ready = on.Ready());) {
         const std::optional<AnswerLedger::Owed> owed = target.answers.Settle();
