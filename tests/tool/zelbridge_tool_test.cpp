@@ -97,6 +97,9 @@ TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
         {{"send", "--driver", "x.dll", "--prefix=", "--pci", "0", "x"}, "--prefix is empty"},
         {OnLoopback("send", {"--usb", "", "x"}), "--usb: the description is empty"},
         {OnLoopback("send", {"--timeout", "-1", "--pci", "0", "x"}), "--timeout: -1 is not a number of milliseconds"},
+        {OnLoopback("send", {"--answer-bound", "0", "--pci", "0", "x"}), "--answer-bound: 0 is not a number of bytes above 0"},
+        {OnLoopback("shell", {"--give-up-factor", "0", "--pci", "0"}), "--give-up-factor: 0 is not a whole number from 1 to 1000"},
+        {OnLoopback("send", {"--give-up-factor", "1.5", "--pci", "0", "x"}), "--give-up-factor: '1.5' is not a whole number"},
     };
     for (const auto& wrong : cases) {
         const ToolRun run = RunTool(wrong.arguments);
