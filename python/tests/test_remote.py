@@ -37,18 +37,25 @@ def served(path: str) -> str:
     return "Z:" + path.replace("/", "\\") if WINDOWS else path
 
 
+def server_command():
+    return shlex.split(os.environ.get("ZELBRIDGE_SERVE", "")) or [
+        os.environ.get("ZELBRIDGE_TOOL", os.path.join(LIBRARIES, "zelbridge"))]
+
+
 @pytest.fixture(scope="module")
 def server_process(tmp_path_factory):
     folder = tmp_path_factory.mktemp("serve")
     (folder / "token").write_text(TOKEN + "\n")
+    (folder / "token").chmod(0o600)
     clock = folder / "clock"
     clock.write_text("")
-    command = shlex.split(os.environ.get("ZELBRIDGE_SERVE", "")) or [
-        os.environ.get("ZELBRIDGE_TOOL", os.path.join(LIBRARIES, "zelbridge"))]
+    command = server_command()
     environment = dict(os.environ, ZELBRIDGE_SIM_CLOCK=served(str(clock)), ZELBRIDGE_SIM=served(EXAMPLE_STAGE))
     log = open(folder / "log", "w+")
     process = subprocess.Popen(command + ["serve", "--listen", "127.0.0.1:0", "--token-file", served(str(folder / "token")),
-                                          "--allow-library", served(LIBRARIES)],
+                                          "--allow-library", served(LIBRARIES),
+                                          "--allow-data", served(os.path.dirname(EXAMPLE_STAGE)), "--allow-data", served(TESTS),
+                                          "--allow-data", served(os.path.dirname(test_answers.LATE_ANSWERS))],
                                stdout=subprocess.PIPE, stderr=log, text=True, env=environment)
     line = process.stdout.readline()
     port = re.search(r"http://127\.0\.0\.1:(\d+)/", line)

@@ -132,6 +132,7 @@ constexpr Option kOptions[] = {
     {"--token-file", "FILE", In(Subcommand::kServe), &Invocation::tokenFile},
     // Given as often as needed: handled apart from the others.
     {"--allow-library", "PATH", In(Subcommand::kServe), nullptr},
+    {"--allow-data", "FOLDER", In(Subcommand::kServe), nullptr},
 };
 
 // Options without a value.
@@ -296,7 +297,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         if (option && !option->slot) {
             if (value.empty())
                 throw UsageError(name + " is empty");
-            invocation.allowedLibraries.push_back(value);
+            (name == "--allow-data" ? invocation.allowedData : invocation.allowedLibraries).push_back(value);
         } else if (option)
             StoreOnce(invocation.*(option->slot), name, value);
         else

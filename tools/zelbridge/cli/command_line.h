@@ -60,6 +60,7 @@ struct Invocation {
     std::optional<std::string> listen;
     std::optional<std::string> tokenFile;
     std::vector<std::string> allowedLibraries;
+    std::vector<std::string> allowedData;
 };
 
 // The arguments after the program name. Throws UsageError with a one-line

@@ -196,6 +196,9 @@ public:
     std::optional<TakenAnswer> Ready() const
     {
         std::int32_t size = 0;
+        // A server that stops does not wait out a long answer.
+        if (module_.Stopping())
+            Refuse(503, "stopping", "the server is stopping");
         if (!AnswerReady(size))
             return std::nullopt;
         return TakeAnswer(size);
@@ -490,11 +493,13 @@ void CloseTarget(const ModuleEntries& module, CallTarget& target)
 {
     const std::lock_guard<std::mutex> calls(target.calls);
     const TargetCalls on(module, target);
-    // A system given to another session later starts in step.
-    target.answers.Reset();
     on.Call(Operation::CloseConnection, {});
     if (!target.family)
         on.Call(Operation::GetError, {});
+    // The next session to define this system starts as a new one would: in
+    // step, owed nothing.
+    target.answers.Reset();
+    target.errorCheck = true;
 }
 
 } // namespace zelbridge::tool::serve

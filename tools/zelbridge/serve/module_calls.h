@@ -10,6 +10,7 @@
 #include "json_shapes.h"
 #include "served_operations.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstddef>
 #include <mutex>
@@ -24,6 +25,13 @@ public:
     virtual std::int32_t DefineSystem(const char* library, const char* prefix) const = 0;
     // Null when the module lacks the export.
     virtual platform::ProcAddress Export(const char* name) const = 0;
+
+    // Once the server stops, answer waits end at once.
+    void Stop() noexcept { stopping_ = true; }
+    bool Stopping() const noexcept { return stopping_; }
+
+private:
+    std::atomic<bool> stopping_{false};
 };
 
 class LoadedModule final : public ModuleEntries {

@@ -28,6 +28,9 @@ struct ServiceOptions {
     // Folders or files from which a define may load a library named with a
     // path; a bare name is always looked for in the install folder.
     std::vector<std::string> allowedLibraries;
+    // Folders whose files a request may have a driver open (the simulator's
+    // descriptions and recordings); none unless the operator gives one.
+    std::vector<std::string> allowedData;
     std::chrono::milliseconds reapInterval{200};
     // --answer-bound and --give-up-factor, as send and shell take them.
     std::size_t answerBound = kAnswerBound;
@@ -50,26 +53,35 @@ private:
 };
 
 class ModuleEntries;
+class PathPolicy;
 class SessionTable;
+
+// A request's target as a log line may show it: no query, and no path
+// step that is not a word of the routes, a number or a session id, since a
+// client may put its token anywhere.
+std::string RedactedTarget(const std::string& target);
 
 class Service {
 public:
-    Service(const ModuleEntries& module, ServiceOptions options, Log& log);
+    Service(ModuleEntries& module, ServiceOptions options, Log& log);
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
     // One authenticated request; never throws.
     HttpReply Handle(const std::string& method, const std::string& target, const std::string& body);
+    // Ends every answer wait at once, as when the server stops.
+    void Stop();
     // Closes every session's connections, as when the server stops.
     void CloseAll();
 
 private:
     HttpReply Route(const std::string& method, const std::vector<std::string>& path, const std::string& body);
 
-    const ModuleEntries& module_;
+    ModuleEntries& module_;
     const ServiceOptions options_;
     Log& log_;
+    std::unique_ptr<PathPolicy> paths_;
     std::unique_ptr<SessionTable> sessions_;
 };
 

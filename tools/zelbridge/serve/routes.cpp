@@ -9,6 +9,7 @@
 #include "sessions.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace zelbridge::tool::serve {
 namespace {
@@ -42,7 +43,33 @@ std::int32_t PathNumber(const std::string& text, const char* what)
     return static_cast<std::int32_t>(value);
 }
 
+bool IsSessionId(const std::string& step)
+{
+    return step.size() == 32 && std::all_of(step.begin(), step.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+bool IsRouteWord(const std::string& step)
+{
+    static const char* const words[] = {"v1", "openapi.json", "operations", "sessions", "systems",
+                                        "families", "connections", "command", "answer", "query"};
+    return std::any_of(std::begin(words), std::end(words), [&](const char* word) { return step == word; }) ||
+           FindOperation(step) || FindFamily(step) ||
+           (!step.empty() && step.size() <= 10 && std::all_of(step.begin(), step.end(), [](char c) { return c >= '0' && c <= '9'; }));
+}
+
 } // namespace
+
+std::string RedactedTarget(const std::string& target)
+{
+    std::string shown;
+    for (const std::string& step : SplitPath(target))
+        shown += "/" + (IsRouteWord(step) || IsSessionId(step) ? step : std::string("(hidden)"));
+    if (target.find('?') != std::string::npos)
+        shown += "?(hidden)";
+    return shown.empty() ? "/" : shown;
+}
 
 void Log::Line(const std::string& text)
 {
@@ -50,13 +77,19 @@ void Log::Line(const std::string& text)
     out_ << "zelbridge serve: " << text << std::endl;
 }
 
-Service::Service(const ModuleEntries& module, ServiceOptions options, Log& log)
+Service::Service(ModuleEntries& module, ServiceOptions options, Log& log)
     : module_(module), options_(std::move(options)), log_(log),
+      paths_(std::make_unique<PathPolicy>(options_.allowedLibraries, options_.allowedData)),
       sessions_(std::make_unique<SessionTable>(module, log, options_.reapInterval))
 {
 }
 
 Service::~Service() = default;
+
+void Service::Stop()
+{
+    module_.Stop();
+}
 
 void Service::CloseAll()
 {
@@ -70,7 +103,7 @@ HttpReply Service::Handle(const std::string& method, const std::string& target, 
     } catch (const ApiError& error) {
         return ErrorReply(error);
     } catch (const std::exception& error) {
-        log_.Line(method + " " + target + ": " + error.what());
+        log_.Line(method.substr(0, 16) + " " + RedactedTarget(target) + ": " + error.what());
         return ErrorReply({500, "internal", error.what()});
     }
 }
@@ -94,7 +127,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
         expect("GET");
         return {200, OperationsListing()};
     }
-    const json request = ParseBody(body);
+    json request = ParseBody(body);
     if (n == 2) {
         expect("POST");
         const Fields fields(request, {"lease_seconds"});
@@ -123,11 +156,11 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
             const std::string prefix = fields.Text("prefix");
             if (library.empty() || prefix.size() > kLongestPrefix)
                 Refuse(400, "bad_request", "a define needs a library and a prefix of at most " + std::to_string(kLongestPrefix) + " characters");
-            CheckLibraryAllowed(library, options_.allowedLibraries);
-            std::shared_ptr<CallTarget> system = sessions_->TakeFreeSystem(*session, library, prefix);
+            const std::string load = paths_->Library(library);
+            std::shared_ptr<CallTarget> system = sessions_->TakeFreeSystem(*session, load, prefix);
             const bool fresh = !system;
             if (fresh) {
-                const std::int32_t index = module_.DefineSystem(library.c_str(), prefix.c_str());
+                const std::int32_t index = module_.DefineSystem(load.c_str(), prefix.c_str());
                 if (index < 0)
                     throw ApiError{422, "driver_not_loaded",
                                    "cannot load the driver library " + library +
@@ -138,7 +171,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
                 system->answers = AnswerLedger(options_.giveUpFactor);
                 system->answerBound = options_.answerBound;
                 system->handle = index;
-                system->library = library;
+                system->library = load;
                 system->prefix = prefix;
                 system->owner = session->id;
             }
@@ -150,6 +183,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
         if (!system || n != 6)
             Refuse(404, "not_found", "no system " + path[4] + " in this session");
         expect("POST");
+        paths_->CheckFileArguments(path[5], request);
         return Exchange(module_, *system, path[5], request);
     }
 
@@ -169,6 +203,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
             if (Describe(operation).kind == OperationKind::OnConnection)
                 Refuse(400, "bad_request", path[5] + " works on a connection: POST .../families/" + family->name +
                                                "/connections/{id}/" + path[5]);
+            paths_->CheckFileArguments(path[5], request);
             const Fields fields(request, {"arguments", "check"});
             json reply;
             {
@@ -193,6 +228,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
             if (!connection)
                 Refuse(404, "not_found", "no " + std::string(family->name) + " connection " + path[6] + " in this session");
             expect("POST");
+            paths_->CheckFileArguments(path[7], request);
             const HttpReply reply = Exchange(module_, *connection, path[7], request);
             if (path[7] == "CloseConnection")
                 sessions_->DropConnection(*session, family->name, id);

@@ -12,6 +12,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMostSessions = 64;
 constexpr std::size_t kMostSystemsPerSession = 32;
+constexpr std::size_t kMostConnectionsPerSession = 32;
+// The module never gives an index back: each library and prefix defined is
+// kept for good, so their number bounds the server's memory.
+constexpr std::size_t kMostSystems = 128;
 
 std::string NewIdentifier()
 {
@@ -88,11 +92,17 @@ void SessionTable::Release(Session& session)
 
 void SessionTable::Close(const std::shared_ptr<Session>& session, const char* why)
 {
+    Close(session, why, false);
+}
+
+void SessionTable::Close(const std::shared_ptr<Session>& session, const char* why, bool onlyIfExpired)
+{
     std::vector<std::shared_ptr<CallTarget>> systems;
     std::map<std::pair<std::string, std::int32_t>, std::shared_ptr<CallTarget>> connections;
     {
         const std::lock_guard<std::mutex> guard(lock_);
-        if (session->closed)
+        // Looked at again under the lock: a request may have come since the reaper chose it.
+        if (session->closed || (onlyIfExpired && !Expired(*session, Clock::now())))
             return;
         session->closed = true;
         sessions_.erase(session->id);
@@ -110,6 +120,11 @@ void SessionTable::Close(const std::shared_ptr<Session>& session, const char* wh
               std::to_string(connections.size()) + " family connections closed");
 }
 
+bool SessionTable::Expired(const Session& session, std::chrono::steady_clock::time_point now)
+{
+    return session.inFlight == 0 && now - session.lastSeen > session.lease;
+}
+
 void SessionTable::ReapExpired()
 {
     std::vector<std::shared_ptr<Session>> expired;
@@ -117,11 +132,11 @@ void SessionTable::ReapExpired()
         const std::lock_guard<std::mutex> guard(lock_);
         const Clock::time_point now = Clock::now();
         for (const auto& entry : sessions_)
-            if (entry.second->inFlight == 0 && now - entry.second->lastSeen > entry.second->lease)
+            if (Expired(*entry.second, now))
                 expired.push_back(entry.second);
     }
     for (const std::shared_ptr<Session>& session : expired)
-        Close(session, "expired");
+        Close(session, "expired", true);
 }
 
 void SessionTable::CloseAll()
@@ -149,15 +164,29 @@ std::shared_ptr<CallTarget> SessionTable::TakeFreeSystem(Session& session, const
             entry.second->owner = session.id;
             return entry.second;
         }
+    if (systems_.size() >= kMostSystems)
+        Refuse(503, "busy", "the server has defined " + std::to_string(kMostSystems) +
+                                " systems, as many as it keeps; a free one is taken again by a define of the same "
+                                "library and prefix");
     return nullptr;
 }
 
 void SessionTable::AddSystem(Session& session, const std::shared_ptr<CallTarget>& system, bool fresh)
 {
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (fresh)
+            systems_[system->handle] = system;
+        if (!session.closed) {
+            session.systems.push_back(system);
+            return;
+        }
+    }
+    // The session was deleted while this define ran: nothing stays with it.
+    CloseTarget(module_, *system);
     const std::lock_guard<std::mutex> guard(lock_);
-    if (fresh)
-        systems_[system->handle] = system;
-    session.systems.push_back(system);
+    system->owner.clear();
+    Refuse(404, "no_session", "no session " + session.id + ": it was deleted while the system was defined");
 }
 
 std::shared_ptr<CallTarget> SessionTable::FindSystem(Session& session, std::int32_t index)
@@ -171,8 +200,20 @@ std::shared_ptr<CallTarget> SessionTable::FindSystem(Session& session, std::int3
 
 void SessionTable::AddConnection(Session& session, const std::shared_ptr<CallTarget>& connection)
 {
-    const std::lock_guard<std::mutex> guard(lock_);
-    session.connections[{connection->family->name, connection->handle}] = connection;
+    std::string refusal;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (session.closed)
+            refusal = "no session " + session.id + ": it was deleted while the connection was opened";
+        else if (session.connections.size() >= kMostConnectionsPerSession)
+            refusal = "a session opens at most " + std::to_string(kMostConnectionsPerSession) + " family connections";
+        else {
+            session.connections[{connection->family->name, connection->handle}] = connection;
+            return;
+        }
+    }
+    CloseTarget(module_, *connection);
+    Refuse(session.closed ? 404 : 503, session.closed ? "no_session" : "busy", refusal);
 }
 
 std::shared_ptr<CallTarget> SessionTable::FindConnection(Session& session, const std::string& family, std::int32_t id)

@@ -66,9 +66,11 @@ public:
     // A free system of the same library and prefix, now the session's, or
     // null; 503 when the session has as many systems as it may.
     std::shared_ptr<CallTarget> TakeFreeSystem(Session& session, const std::string& library, const std::string& prefix);
-    // A system the session defined or took; `fresh` when newly defined.
+    // A system the session defined or took; `fresh` when newly defined. When
+    // the session closed meanwhile, the system is closed and 404 thrown.
     void AddSystem(Session& session, const std::shared_ptr<CallTarget>& system, bool fresh);
     std::shared_ptr<CallTarget> FindSystem(Session& session, std::int32_t index);
+    // Likewise; 503 past the bound of connections per session.
     void AddConnection(Session& session, const std::shared_ptr<CallTarget>& connection);
     std::shared_ptr<CallTarget> FindConnection(Session& session, const std::string& family, std::int32_t id);
     void DropConnection(Session& session, const std::string& family, std::int32_t id);
@@ -80,6 +82,8 @@ public:
 
 private:
     void Release(Session& session);
+    void Close(const std::shared_ptr<Session>& session, const char* why, bool onlyIfExpired);
+    static bool Expired(const Session& session, std::chrono::steady_clock::time_point now);
     void ReapExpired();
 
     const ModuleEntries& module_;
