@@ -16,6 +16,10 @@ SHORTEST_GIVE_UP = 1.0
 SHORTEST_GIVE_UP seconds at least, puts the connection out of step
 (AnswersOutOfStep) until clear()."""
 
+MOST_ANSWERS_AT_ONCE = 4096
+"""Answers taken in one go (those that came before a query, or clear()'s):
+a driver that always has one ready must not hold the caller for ever."""
+
 # What controllers take for blanks between words: ASCII only, as they read
 # bytes; a command ends at its first zero character, as the driver sees it.
 _BLANKS = " \t\r\n\v\f"

@@ -9,8 +9,8 @@ import time
 from typing import Any, Callable, List, Optional, TypeVar, Union
 
 from ._bridge import ON_WINDOWS, Bridge
-from ._answers import (ANSWER_BOUND, GIVE_UP_FACTOR, SHORTEST_GIVE_UP, AnswerLedger, Owed, is_query,
-                       trim_answer)
+from ._answers import (ANSWER_BOUND, GIVE_UP_FACTOR, MOST_ANSWERS_AT_ONCE, SHORTEST_GIVE_UP, AnswerLedger, Owed,
+                       is_query, trim_answer)
 from .errors import FUNCTION_NOT_AVAILABLE, AnswersOutOfStep, AnswerTimeout, FunctionNotAvailable, ZelbridgeError
 
 DEFAULT_TIMEOUT = 5.0
@@ -170,7 +170,7 @@ class Controller:
         with self._lock:
             self._ledger.reset()
             drained = []
-            while self._answer_ready():
+            while len(drained) < MOST_ANSWERS_AT_ONCE and self._answer_ready():
                 drained.append(self._take_answer(None))
             return drained
 
@@ -260,7 +260,9 @@ class Controller:
     def _set_aside_answers_come(self) -> None:
         """Logs the answers that have come for earlier queries, oldest first;
         past its bound, an answer still owed puts the connection out of step."""
-        while self._answer_ready():
+        for _ in range(MOST_ANSWERS_AT_ONCE):
+            if not self._answer_ready():
+                break
             owed = self._ledger.oldest()
             answer = self._take_answer(owed)
             self._ledger.settle()

@@ -23,6 +23,10 @@ using AnswerClock = std::chrono::steady_clock;
 // no longer tell whose answer comes next, and says so instead of guessing.
 inline constexpr double kGiveUpFactor = 10;
 inline constexpr std::chrono::milliseconds kShortestGiveUp{1000};
+// Answers taken in one go (those that came since the last request, or a
+// resynchronisation's): a driver that always has one ready must not hold a
+// client for ever. The rest wait for the next go.
+inline constexpr int kMostAnswersAtOnce = 4096;
 
 class AnswerLedger {
 public:

@@ -90,7 +90,8 @@ public:
     {
         ledger_.Reset();
         try {
-            for (std::optional<BridgeSession::Reply> reply; (reply = Ready());)
+            std::optional<BridgeSession::Reply> reply;
+            for (int taken = 0; taken < kMostAnswersAtOnce && (reply = Ready()); ++taken)
                 err_ << "zelbridge: dropped by " << kClearLine << ": " << Text(*reply) << std::endl;
         } catch (const AnswerFailure& failure) {
             Print(kClearLine, failure.reply);
@@ -171,7 +172,8 @@ private:
     bool TakeReadyAnswers()
     {
         bool printed = true;
-        for (std::optional<BridgeSession::Reply> reply; (reply = Ready());) {
+        std::optional<BridgeSession::Reply> reply;
+        for (int taken = 0; taken < kMostAnswersAtOnce && (reply = Ready()); ++taken) {
             if (std::optional<AnswerLedger::Owed> owed = ledger_.Settle())
                 Late(*owed, *reply);
             else

@@ -418,7 +418,8 @@ HttpReply QueryExchange(const TargetCalls& on, CallTarget& target, const json& r
     if (target.answers.Missing())
         OutOfStep(target, call, json::array());
     json late = json::array();
-    for (std::optional<TakenAnswer> ready; (ready = on.Ready());) {
+    std::optional<TakenAnswer> ready;
+    for (int taken = 0; taken < kMostAnswersAtOnce && (ready = on.Ready()); ++taken) {
         const std::optional<AnswerLedger::Owed> owed = target.answers.Settle();
         late.push_back(SetAside(owed ? &*owed : nullptr, *ready));
     }
@@ -440,7 +441,8 @@ HttpReply ClearExchange(const TargetCalls& on, CallTarget& target, const json& r
     Fields(request, {});
     target.answers.Reset();
     json drained = json::array();
-    for (std::optional<TakenAnswer> ready; (ready = on.Ready());)
+    std::optional<TakenAnswer> ready;
+    for (int taken = 0; taken < kMostAnswersAtOnce && (ready = on.Ready()); ++taken)
         drained.push_back(ready->text);
     return Reply(200, {{"answers", drained}});
 }
