@@ -54,7 +54,8 @@ def server_process(tmp_path_factory):
     log = open(folder / "log", "w+")
     process = subprocess.Popen(command + ["serve", "--listen", "127.0.0.1:0", "--token-file", served(str(folder / "token")),
                                           "--allow-library", served(LIBRARIES),
-                                          "--allow-data", served(os.path.dirname(EXAMPLE_STAGE)), "--allow-data", served(TESTS)],
+                                          "--allow-data", served(os.path.dirname(EXAMPLE_STAGE)), "--allow-data", served(TESTS),
+                                          "--allow-data", served(os.path.dirname(test_answers.LATE_ANSWERS))],
                                stdout=subprocess.PIPE, stderr=log, text=True, env=environment)
     line = process.stdout.readline()
     port = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
@@ -152,6 +153,31 @@ def test_answers_that_wait_come_late_grow_or_are_shared_by_threads(server, case,
              "threads": test_answers.test_threads_sharing_a_system_each_get_the_answer_to_their_own_command}
     with system(server).connect_usb(served(os.path.join(TESTS, "answers.json"))) as answers:
         tests[case](answers)
+
+
+@pytest.mark.parametrize("case", ["ten after a slow one", "out of step until clear"])
+def test_each_query_gets_its_own_answer_through_the_server(server, case, caplog):
+    tests = {"ten after a slow one": test_answers.test_every_query_gets_its_own_answer_after_a_slow_one_timed_out,
+             "out of step until clear":
+                 test_answers.test_an_answer_that_never_comes_puts_the_connection_out_of_step_until_clear}
+    with system(server).connect_usb(served(test_answers.LATE_ANSWERS)) as late:
+        tests[case](late, caplog)
+
+
+def test_errors_bytes_and_missing_connects_are_as_in_process(server, answers_file):
+    # The texts the package raises in process (test_failures), and bytes sent as they are.
+    cases = [("FLY", "ZelCommandset('FLY'): error -301: unknown command"),
+             (b"\xff\xfe", "ZelCommandset('\ufffd\ufffd'): error -301: unknown command"),
+             ("FLY " + "9" * 200, "ZelCommandset('FLY " + "9" * 56 + "... (204 bytes)'): error -301: unknown command")]
+    with system(server).connect_usb(served(answers_file)) as answers:
+        for command, text in cases:
+            with pytest.raises(zelbridge.ZelbridgeError) as raised:
+                answers.command(command)
+            assert (type(raised.value), str(raised.value)) == (zelbridge.ZelbridgeError, text)
+    with system(server, LOOPBACK, "LOOP_").connect_pci(0) as loopback:
+        assert loopback.query(b"ECHO caf\xe9") == "caf\ufffd"
+    with pytest.raises(NotImplementedError, match="the M329 family has no ConnectUSB; it connects with ConnectRS232"):
+        server.Family("M329").connect_usb("stage")
 
 
 def test_two_clients_at_once_each_keep_their_own_systems(server_process):

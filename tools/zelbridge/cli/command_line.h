@@ -1,6 +1,10 @@
 // What a zelbridge command line asks for, read and checked from its arguments.
 #pragma once
 
+#include "answer_bound.h"
+#include "answer_ledger.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +44,13 @@ struct Invocation {
     // --timeout as written, and the milliseconds it gives.
     std::optional<std::string> timeout;
     std::int32_t timeoutMs = kDefaultTimeoutMs;
+    // --answer-bound: bytes of an answer printed whole (a longer one is cut).
+    std::optional<std::string> answerBound;
+    std::size_t answerBoundBytes = kAnswerBound;
+    // --give-up-factor: an answer owed this many times its timeout puts the
+    // connection out of step.
+    std::optional<std::string> giveUpFactor;
+    double giveUpFactorValue = kGiveUpFactor;
     std::vector<std::string> commands;
     // config: the folder to store, or remove the value.
     std::optional<std::string> installPath;

@@ -3,23 +3,57 @@
 // polled for until they come or the wait ends.
 #include "module_calls.h"
 
+#include "cli/query_rule.h"
+
 #include <algorithm>
 #include <chrono>
-#include <thread>
+#include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
 namespace zelbridge::tool::serve {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr std::int32_t kDefaultTimeoutMs = 5000;
 constexpr std::int32_t kLongestTimeoutMs = 600000;
 // Polling for an answer: at once, then after pauses that double up to the
 // longest, as the Python package polls in process.
-constexpr auto kFirstPause = std::chrono::microseconds(100);
-constexpr auto kLongestPause = std::chrono::milliseconds(10);
+constexpr PollPauses kPauses{std::chrono::microseconds(100), std::chrono::milliseconds(10)};
+
+struct TakenAnswer {
+    std::string text;
+    std::size_t cutBytes = 0;
+};
+
+// An answer set aside for the query it belongs to (null: an earlier command).
+json SetAside(const AnswerLedger::Owed* owed, const TakenAnswer& answer)
+{
+    json entry = {{"query", owed ? json(owed->query) : json(nullptr)}, {"answer", answer.text},
+                  {"late", owed && owed->late}};
+    if (answer.cutBytes)
+        entry["cut_bytes"] = answer.cutBytes;
+    return entry;
+}
+
+json Answered(const TakenAnswer& answer, json late)
+{
+    json reply = {{"answer", answer.text}};
+    if (answer.cutBytes)
+        reply["cut_bytes"] = answer.cutBytes;
+    if (!late.empty())
+        reply["late_answers"] = std::move(late);
+    return reply;
+}
+
+// 409 once the target is out of step, naming the query whose answer never came.
+[[noreturn]] void OutOfStep(const CallTarget& target, const std::string& call, json late)
+{
+    const AnswerLedger::Owed& missing = *target.answers.Missing();
+    throw ApiError{409, "answers_out_of_step",
+                   call + ": " + target.answers.OutOfStepText() + "; POST .../clear drops the answers owed",
+                   {{"call", call}, {"query", missing.query}, {"late_answers", std::move(late)}}};
+}
 
 // The calls on one target, its lock held by the caller.
 class TargetCalls {
@@ -126,15 +160,21 @@ public:
         return size > 0;
     }
 
-    std::string TakeAnswer(std::int32_t size) const
+    // The answer announced, read in full (a driver keeps one that does not
+    // fit and would hand it out again in place of the next); what is over
+    // the target's bound is cut and counted.
+    TakenAnswer TakeAnswer(std::int32_t size) const
     {
-        if (size > kLargestAnswer)
-            throw ApiError{422, "driver_error",
-                           "the driver announces an answer of " + std::to_string(size) + " bytes, more than the server takes",
-                           {{"call", "ZelGetAnswerSize"}}};
         // One byte more than announced, whether or not the driver counted
         // the terminating zero; the last byte stays zero whatever it writes.
-        std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
+        std::vector<char> buffer;
+        try {
+            buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
+        } catch (const std::bad_alloc&) {
+            throw ApiError{422, "driver_error",
+                           "the driver announces an answer of " + std::to_string(size) + " bytes, more than there is memory for",
+                           {{"call", "ZelGetAnswerSize"}}};
+        }
         const std::int32_t result =
             Call(Operation::ZelGetAnswer, {reinterpret_cast<Word>(buffer.data()), static_cast<Word>(buffer.size())});
         Check("ZelGetAnswer", Operation::ZelGetAnswer, result);
@@ -143,47 +183,35 @@ public:
         if (size > 1 && buffer[0] == '\0')
             if (const std::int32_t code = PendingError(target_.handle))
                 Fail("ZelGetAnswer", Operation::ZelGetAnswer, code);
-        std::string answer = buffer.data();
-        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
-            answer.pop_back();
+        TakenAnswer answer{buffer.data(), 0};
+        if (answer.text.size() > target_.answerBound) {
+            answer.cutBytes = answer.text.size() - target_.answerBound;
+            answer.text.resize(target_.answerBound);
+        }
+        answer.text = TrimmedAnswer(std::move(answer.text));
         return answer;
     }
 
-    // Waits up to `timeoutMs` for the next answer.
-    std::string Answer(std::int32_t timeoutMs, const std::string& call) const
+    // The answer the driver has ready, if any, without waiting.
+    std::optional<TakenAnswer> Ready() const
     {
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        Clock::duration pause = kFirstPause;
         std::int32_t size = 0;
-        while (!AnswerReady(size)) {
-            if (module_.Stopping())
-                Refuse(503, "stopping", "the server is stopping");
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline) {
-                // A missing ZelGetAnswerSize, too, reports no answer.
-                if (const std::int32_t code = PendingError(target_.handle))
-                    Fail("ZelGetAnswerSize", Operation::ZelGetAnswerSize, code);
-                throw ApiError{422, "answer_timeout", "no answer within " + std::to_string(timeoutMs) + " ms",
-                               {{"call", call}}};
-            }
-            std::this_thread::sleep_for(std::min(pause, deadline - now));
-            pause = std::min<Clock::duration>(pause * 2, kLongestPause);
-        }
+        // A server that stops does not wait out a long answer.
+        if (module_.Stopping())
+            Refuse(503, "stopping", "the server is stopping");
+        if (!AnswerReady(size))
+            return std::nullopt;
         return TakeAnswer(size);
     }
 
-    // The answers that came for queries given up on, oldest first; those
-    // queries are forgotten: a later answer cannot be told from the next
-    // query's.
-    json SetAsideLateAnswers() const
+    // A wait that ended without the answer: no answer in time, or a missing
+    // ZelGetAnswerSize, which too reports none.
+    [[noreturn]] void NoAnswer(std::int32_t timeoutMs, const std::string& call, json late) const
     {
-        json late = json::array();
-        for (; !target_.late.empty(); target_.late.pop_front()) {
-            std::int32_t size = 0;
-            const bool ready = AnswerReady(size);
-            late.push_back({{"query", target_.late.front()}, {"answer", ready ? json(TakeAnswer(size)) : json(nullptr)}});
-        }
-        return late;
+        if (const std::int32_t code = PendingError(target_.handle))
+            Fail("ZelGetAnswerSize", Operation::ZelGetAnswerSize, code);
+        throw ApiError{422, "answer_timeout", "no answer within " + std::to_string(timeoutMs) + " ms",
+                       {{"call", call}, {"late_answers", std::move(late)}}};
     }
 
     void Command(const std::string& command) const
@@ -314,39 +342,109 @@ namespace {
 
 // The exchanges a target offers besides its operations, each with the
 // target's call lock held: one function each, found by the last word of the path.
-HttpReply CommandExchange(const TargetCalls& on, CallTarget&, const json& request)
+// The command of a command or a query: a text, or its bytes as they are
+// ("command_bytes", for one that is not UTF-8).
+std::string CommandOf(const json& request)
 {
-    const Fields fields(request, {"command"});
-    on.Command(fields.Text("command"));
+    const Fields fields(request, {"command", "command_bytes", "timeout_ms"});
+    if (fields.Has("command") == fields.Has("command_bytes"))
+        Refuse(400, "bad_request", "give either \"command\" or \"command_bytes\"");
+    if (fields.Has("command"))
+        return fields.Text("command");
+    const json& bytes = fields.Array("command_bytes");
+    if (bytes.size() > kLongestText)
+        Refuse(413, "too_large", "\"command_bytes\" holds more than " + std::to_string(kLongestText) + " bytes");
+    std::string command;
+    for (const json& byte : bytes)
+        command += static_cast<char>(Fields::CheckedInteger(byte, "a byte of \"command_bytes\"", 1, 255));
+    return command;
+}
+
+std::int32_t TimeoutOf(const json& request)
+{
+    return Fields(request, {"command", "command_bytes", "timeout_ms"}).Integer("timeout_ms", kDefaultTimeoutMs, 0,
+                                                                                kLongestTimeoutMs);
+}
+
+// A query sent this way is owed its answer, which "answer" returns.
+HttpReply CommandExchange(const TargetCalls& on, CallTarget& target, const json& request)
+{
+    if (request.contains("timeout_ms"))
+        Refuse(400, "bad_request", "unknown field \"timeout_ms\"");
+    const std::string command = CommandOf(request);
+    const bool query = IsQuery(command);
+    if (query && target.answers.CheckBound(AnswerClock::now()))
+        OutOfStep(target, TargetCalls::Named("ZelCommandset", command), json::array());
+    on.Command(command);
+    if (query)
+        target.answers.Owe(command, std::chrono::milliseconds(kDefaultTimeoutMs), AnswerClock::now());
     return Reply(200, json::object());
+}
+
+// Waits for the answer owed under `ticket` (0: the next, owed to none);
+// answers of older queries go to "late_answers".
+HttpReply AwaitExchange(const TargetCalls& on, CallTarget& target, std::uint64_t ticket, std::int32_t timeoutMs,
+                        const std::string& call, json late)
+{
+    TakenAnswer answer;
+    const AwaitOutcome outcome = AwaitAnswer(
+        target.answers, ticket, std::chrono::milliseconds(timeoutMs), kPauses, [&] { return on.Ready(); },
+        [&](const AnswerLedger::Owed& owed, const TakenAnswer& taken) { late.push_back(SetAside(&owed, taken)); },
+        answer);
+    if (outcome == AwaitOutcome::kOutOfStep)
+        OutOfStep(target, call, std::move(late));
+    if (outcome == AwaitOutcome::kTimedOut)
+        on.NoAnswer(timeoutMs, call, std::move(late));
+    return Reply(200, Answered(answer, std::move(late)));
 }
 
 HttpReply AnswerExchange(const TargetCalls& on, CallTarget& target, const json& request)
 {
-    const Fields fields(request, {"timeout_ms"});
-    const std::string answer = on.Answer(fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs), "read");
-    if (!target.late.empty())
-        target.late.pop_front();
-    return Reply(200, {{"answer", answer}});
+    const std::int32_t timeout = Fields(request, {"timeout_ms"}).Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs);
+    if (target.answers.Missing())
+        OutOfStep(target, "read", json::array());
+    const AnswerLedger::Owed* oldest = target.answers.Oldest();
+    return AwaitExchange(on, target, oldest ? oldest->ticket : 0, timeout, "read", json::array());
 }
 
 HttpReply QueryExchange(const TargetCalls& on, CallTarget& target, const json& request)
 {
-    const Fields fields(request, {"command", "timeout_ms"});
-    const std::int32_t timeout = fields.Integer("timeout_ms", kDefaultTimeoutMs, 0, kLongestTimeoutMs);
-    const std::string command = fields.Text("command");
-    json reply = {{"late_answers", on.SetAsideLateAnswers()}};
-    on.Command(command);
+    const std::string command = CommandOf(request);
+    const std::int32_t timeout = TimeoutOf(request);
+    const std::string call = TargetCalls::Named("query", command);
+    // The answers that came since the last request belong to earlier queries
+    // (or commands): set aside, never taken for this one.
+    // Out of step, nobody can say whose the answers that come are: they wait for clear.
+    if (target.answers.Missing())
+        OutOfStep(target, call, json::array());
+    json late = json::array();
+    std::optional<TakenAnswer> ready;
+    for (int taken = 0; taken < kMostAnswersAtOnce && (ready = on.Ready()); ++taken) {
+        const std::optional<AnswerLedger::Owed> owed = target.answers.Settle();
+        late.push_back(SetAside(owed ? &*owed : nullptr, *ready));
+    }
+    if (target.answers.CheckBound(AnswerClock::now()))
+        OutOfStep(target, call, std::move(late));
     try {
-        reply["answer"] = on.Answer(timeout, TargetCalls::Named("query", command));
-    } catch (const ApiError& error) {
-        if (error.kind == "answer_timeout")
-            target.late.push_back(command);
+        on.Command(command);
+    } catch (ApiError& error) {
+        error.details["late_answers"] = std::move(late);
         throw;
     }
-    if (reply["late_answers"].empty())
-        reply.erase("late_answers");
-    return Reply(200, reply);
+    const std::uint64_t ticket = target.answers.Owe(command, std::chrono::milliseconds(timeout), AnswerClock::now());
+    return AwaitExchange(on, target, ticket, timeout, call, std::move(late));
+}
+
+// Resynchronises: forgets the answers owed and returns those that have come.
+HttpReply ClearExchange(const TargetCalls& on, CallTarget& target, const json& request)
+{
+    Fields(request, {});
+    target.answers.Reset();
+    json drained = json::array();
+    std::optional<TakenAnswer> ready;
+    for (int taken = 0; taken < kMostAnswersAtOnce && (ready = on.Ready()); ++taken)
+        drained.push_back(ready->text);
+    return Reply(200, {{"answers", drained}});
 }
 
 struct NamedExchange {
@@ -358,6 +456,7 @@ constexpr NamedExchange kExchanges[] = {
     {"command", CommandExchange},
     {"answer", AnswerExchange},
     {"query", QueryExchange},
+    {"clear", ClearExchange},
 };
 
 } // namespace
@@ -399,8 +498,9 @@ void CloseTarget(const ModuleEntries& module, CallTarget& target)
     on.Call(Operation::CloseConnection, {});
     if (!target.family)
         on.Call(Operation::GetError, {});
-    // The next session to define this system starts as a new one would.
-    target.late.clear();
+    // The next session to define this system starts as a new one would: in
+    // step, owed nothing.
+    target.answers.Reset();
     target.errorCheck = true;
 }
 

@@ -4,13 +4,15 @@
 // operation with its arguments).
 #pragma once
 
+#include "cli/answer_bound.h"
+#include "cli/answer_ledger.h"
 #include "cli/bridge_module.h"
 #include "json_shapes.h"
 #include "served_operations.h"
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
+#include <cstddef>
 #include <mutex>
 #include <string>
 
@@ -58,8 +60,11 @@ struct CallTarget {
     std::string owner;
     // Whether GetError is asked after a failure: SetErrorCheck's last word.
     bool errorCheck = true;
-    // Queries that timed out, whose answers may still come.
-    std::deque<std::string> late;
+    // The queries owed answers, oldest first; Reset() when the session
+    // that owns the target lets it go.
+    AnswerLedger answers;
+    // Bytes of an answer returned whole; a longer one is cut and counted.
+    std::size_t answerBound = kAnswerBound;
 };
 
 // The operation a client named on a system (family null) or a family's

@@ -6,6 +6,9 @@
 // into the module); http_server holds the transport and its limits.
 #pragma once
 
+#include "cli/answer_bound.h"
+#include "cli/answer_ledger.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -29,6 +32,9 @@ struct ServiceOptions {
     // descriptions and recordings); none unless the operator gives one.
     std::vector<std::string> allowedData;
     std::chrono::milliseconds reapInterval{200};
+    // --answer-bound and --give-up-factor, as send and shell take them.
+    std::size_t answerBound = kAnswerBound;
+    double giveUpFactor = kGiveUpFactor;
 };
 
 struct HttpReply {

@@ -168,6 +168,8 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
                                        "` on the server looks for it as the loader does and names what is wrong",
                                    {{"call", "DefineSystem"}, {"code", -1}}};
                 system = std::make_shared<CallTarget>();
+                system->answers = AnswerLedger(options_.giveUpFactor);
+                system->answerBound = options_.answerBound;
                 system->handle = index;
                 system->library = load;
                 system->prefix = prefix;
@@ -211,6 +213,8 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
             if (Describe(operation).kind == OperationKind::Connect && reply["result"].is_number_integer() &&
                 reply["result"].get<std::int32_t>() >= 0) {
                 auto connection = std::make_shared<CallTarget>();
+                connection->answers = AnswerLedger(options_.giveUpFactor);
+                connection->answerBound = options_.answerBound;
                 connection->family = family;
                 connection->handle = reply["result"].get<std::int32_t>();
                 connection->prefix = family->prefix;

@@ -98,6 +98,8 @@ int RunServe(const Invocation& request, std::ostream& out, std::ostream& err)
     serve::Log log(err);
     serve::ServiceOptions options;
     options.allowedLibraries = request.allowedLibraries;
+    options.answerBound = request.answerBoundBytes;
+    options.giveUpFactor = request.giveUpFactorValue;
     options.allowedData = request.allowedData;
     serve::LoadedModule module(bridge);
     serve::Service service(module, options, log);
