@@ -12,6 +12,12 @@ FAMILIES = tuple(prefix.rstrip("_") for prefix in FAMILY_CALLS)
 """The families Zelbridge offers, by name."""
 
 
+def board_connect(has: Callable[[str], bool]) -> str:
+    """The call that connects a family to a board: the first of CONNECT_CALLS
+    the family has."""
+    return next((name for name in CONNECT_CALLS if has(name)), CONNECT_CALLS[-1])
+
+
 def family_lacks(name: str, operation: str, has: Callable[[str], bool]) -> str:
     """What NotImplementedError says of a call the family `name` lacks."""
     connects = [connect for connect, (_, _, role) in OPERATIONS.items() if role == "connect" and has(connect)]
@@ -73,7 +79,7 @@ class Family(Controller):
         """Connects to a board: ConnectPciBoard, or Connect where the family
         has that instead."""
         with self._lock:
-            return self._connect(next((name for name in CONNECT_CALLS if self.has(name)), CONNECT_CALLS[-1]), board)
+            return self._connect(board_connect(self.has), board)
 
     def _connect(self, operation: str, *arguments: Any) -> "Family":
         connect = self._entry(operation)

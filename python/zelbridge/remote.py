@@ -29,7 +29,7 @@ from ._answers import GIVE_UP_FACTOR
 from ._controller import DEFAULT_TIMEOUT, _check_timeout, _shown, logger
 from .errors import (FUNCTION_NOT_AVAILABLE, AnswersOutOfStep, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable,
                      ZelbridgeError)
-from .family import FAMILIES, family_lacks
+from .family import FAMILIES, board_connect, family_lacks
 
 DEFAULT_URL = "http://127.0.0.1:8765"
 TOKEN_VARIABLE = "ZELBRIDGE_TOKEN"
@@ -543,7 +543,7 @@ class Family(_Controller):
         """Connects to a board: ConnectPciBoard, or Connect where the family
         has that instead."""
         with self._lock:
-            return self._connect("ConnectPciBoard" if self.has("ConnectPciBoard") else "Connect", board)
+            return self._connect(board_connect(self.has), board)
 
     def connect_tcpip(self, host: str, port: int) -> "Family":
         """No family connects over TCP/IP: NotImplementedError, as in process."""
