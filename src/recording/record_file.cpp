@@ -12,8 +12,8 @@ bool RecordFile::Open(const char* path, char* reason, std::size_t capacity) noex
 void RecordFile::Append(const char* text, std::size_t length) noexcept
 {
     try {
-        // The lock keeps this process's threads in turn; the file's append
-        // mode keeps other processes' records from landing inside one.
+        // This lock keeps this process's threads in turn; the file's lock,
+        // other processes.
         const std::lock_guard<std::mutex> guard(lock_);
         platform::AppendToFile(file_, text, length);
     } catch (...) {

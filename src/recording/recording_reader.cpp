@@ -73,6 +73,14 @@ std::string Quoted(const char* field)
     return std::string("\"") + field + "\"";
 }
 
+// A text from the file in a message: escaped, on one line, and short.
+std::string QuotedFromFile(const std::string& text)
+{
+    constexpr std::size_t kLongest = 60;
+    const std::string shown = json(text.substr(0, kLongest)).dump(-1, ' ', true, json::error_handler_t::replace);
+    return text.size() > kLongest ? shown.substr(0, shown.size() - 1) + "...\"" : shown;
+}
+
 // The recorder writes each byte outside printable ASCII as one code point
 // below 256; this gives the bytes back.
 std::string Bytes(const std::string& utf8)
@@ -137,7 +145,7 @@ private:
     {
         for (const auto& member : record_.items()) {
             if (std::none_of(allowed.begin(), allowed.end(), [&](const char* name) { return member.key() == name; }))
-                problems_.push_back("\"" + member.key() + "\" is not a member of " + kind);
+                problems_.push_back(QuotedFromFile(member.key()) + " is not a member of " + kind);
         }
     }
 
@@ -217,7 +225,7 @@ private:
         if (!kind) {
             problems_.push_back(Quoted(kEntryField) + (entryValue.is_string()
                                                            ? " names no entry point the module records: " +
-                                                                 entryValue.dump().substr(0, 80)
+                                                                 QuotedFromFile(entryValue.get<std::string>())
                                                            : " must be a text"));
             return;
         }

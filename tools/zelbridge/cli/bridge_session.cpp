@@ -4,6 +4,7 @@
 #include "bridge_session.h"
 
 #include "diagnosis/check_report.h"
+#include "recording/recording_format.h"
 #include "tool_errors.h"
 
 #include <algorithm>
@@ -12,8 +13,9 @@
 namespace zelbridge::tool {
 namespace {
 
-// An answer size beyond this is taken for a driver fault, not allocated.
-constexpr int kLargestAnswer = 1 << 20;
+// An answer size beyond this is taken for a driver fault, not allocated; an
+// answer a recording holds (and its terminating zero) is always taken.
+constexpr int kLargestAnswer = static_cast<int>(recording::kTextBound) + 1;
 
 ZelWord TextArgument(const char* text)
 {
