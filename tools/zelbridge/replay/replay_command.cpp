@@ -127,10 +127,20 @@ std::string Plural(std::size_t count, const char* one, const char* more)
 // A file torn in many places still gives a report a person reads through.
 constexpr std::size_t kMostFaultsListed = 100;
 
+const char* KindOf(const recording::RecordFault& fault)
+{
+    switch (fault.kind) {
+    case recording::FaultKind::kUnreadable: return "unreadable";
+    case recording::FaultKind::kInvalid: return "against the schema";
+    case recording::FaultKind::kOutOfPlace: return "out of place";
+    }
+    return "";
+}
+
 void ListFaults(const Recording& recording, std::ostream& out)
 {
     for (std::size_t i = 0; i < recording.faults.size() && i < kMostFaultsListed; ++i)
-        out << "left out: " << recording::Describe(recording.faults[i]) << "\n";
+        out << "left out, " << KindOf(recording.faults[i]) << ": " << recording::Describe(recording.faults[i]) << "\n";
     if (recording.faults.size() > kMostFaultsListed)
         out << "left out: " << recording.faults.size() - kMostFaultsListed << " more records\n";
 }
