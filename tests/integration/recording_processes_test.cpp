@@ -216,7 +216,7 @@ void ExpectWholeSequences(const std::vector<json>& lines, std::size_t threads)
     }
 }
 
-// Writers killed (SIGKILL) in the middle of recording a 256 KiB answer, many
+// Writers killed (SIGKILL) in the middle of recording a 128 KiB answer, many
 // times, while two other processes record into the same file throughout.
 TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecordsTheyTore)
 {
@@ -226,8 +226,8 @@ TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecords
     std::remove(path.c_str());
     std::remove(stop.c_str());
     std::ofstream(description, std::ios::binary)
-        << R"({"commands": [{"command": "LONG?", "answer": ")" << std::string(256 * 1024, 'x') << "\"}]}";
-    constexpr int kSteadyThreads = 3, kKills = 30;
+        << R"({"commands": [{"command": "LONG?", "answer": ")" << std::string(128 * 1024, 'x') << "\"}]}";
+    constexpr int kSteadyThreads = 3, kKills = 60;
     std::vector<pid_t> steady;
     for (int process = 0; process < 2; ++process)
         steady.push_back(Recorder(path, [&](const ZelbridgeModule& module) {
@@ -245,7 +245,7 @@ TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecords
     std::mt19937 random(20261209);
     using Clock = std::chrono::steady_clock;
     // Bounded in time as well as in number, on a loaded machine.
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(25);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
     int kills = 0;
     for (; kills < kKills && (kills < 5 || Clock::now() < deadline); ++kills) {
         int signals[2];
@@ -253,7 +253,7 @@ TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecords
         const pid_t writer = Recorder(path, [&](const ZelbridgeModule& module) {
             const int index = ZB_EXPORT_OF(module, DefineSystem)(BinaryPath(ZELBRIDGE_SIMULATOR_FILE).c_str(), "SIM_");
             ZB_EXPORT_OF(module, ConnectUSB)(index, reinterpret_cast<ZelWord>(description.c_str()));
-            std::vector<char> answer(512 * 1024);
+            std::vector<char> answer(256 * 1024);
             for (;;) {
                 ZB_EXPORT_OF(module, ZelCommandset)(index, "LONG?");
                 int size = 0;
@@ -271,7 +271,7 @@ TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecords
         ASSERT_EQ(::read(signals[0], &signal, 1), 1);
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
         ASSERT_EQ(::read(signals[0], &signal, 1), 1);
-        std::this_thread::sleep_for(std::chrono::microseconds(took * (70 + random() % 40) / 100));
+        std::this_thread::sleep_for(std::chrono::microseconds(took * (50 + random() % 60) / 100));
         ::kill(writer, SIGKILL);
         WaitFor(writer);
         ::close(signals[0]);
