@@ -86,6 +86,10 @@ TEST(Replay, SaysWhatARecordingHoldsAndWhatDifferedWithTheExitStatus)
          {"replay", file}, nullptr, nullptr, 1,
          {"record 4 *IDN?: the answer was recorded cut, 9 of its 2000000 characters\n",
           "replays only what was recorded: 1 text recorded cut (record 5); 1 of 1 commands\n"}, {}},
+        {"texts are printed escaped: line ends, tabs, bytes that are not UTF-8",
+         SessionOf(100) + Connect(100) + Command(100, 1, "HLP?\\t") + Answer(100, 2, "line 1\\nline 2\\u00ff \\u00c3\\u00a9"),
+         {"replay", file}, nullptr, nullptr, 0,
+         {"texts are shown escaped", "  record 4: HLP?\\t => ok \"line 1\\nline 2\\xff \u00e9\"\n"}, {}},
         {"two processes in one file replay each on its own",
          SessionOf(100) + SessionOf(200) + Connect(100) + Connect(200) + Command(100, 1, "*IDN?") +
              Command(200, 1, "POS? X") + Answer(100, 2, kIdentity) + Answer(200, 2, "0.000 mm"),
