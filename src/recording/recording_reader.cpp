@@ -400,12 +400,16 @@ private:
         if (!family) {
             const std::int32_t system = Int32(record[kSystemField]);
             if (!defined_[process].count(system)) {
-                // What the module answers for an index that names no system
-                // is what an application that called one would record.
+                // A call on an index that names no system reaches no driver:
+                // the module's fixed result, no text read, no answer. That is
+                // what the application did, not an edit.
                 const OperationDescription& description = *GenericOperation(operation);
-                if ((description.result == EntryResult::NoResult && !hasResult) ||
-                    (hasResult && result == description.invalidIndexResult &&
-                     (description.result != EntryResult::IndexIfConnected || result < 0)))
+                const bool reachedNothing =
+                    std::none_of(args.begin(), args.end(), [](const json& a) { return a.is_string(); }) &&
+                    !record.contains(kAnswerField) && !record.contains(kSizeField);
+                if (reachedNothing && ((description.result == EntryResult::NoResult && !hasResult) ||
+                                       (hasResult && result == description.invalidIndexResult &&
+                                        (description.result != EntryResult::IndexIfConnected || result < 0))))
                     return;
                 outOfPlace = "system " + std::to_string(system) + " was never defined in " + ProcessName(process) +
                              ": no DefineSystem before this record gave it";
