@@ -81,6 +81,9 @@ private:
     std::vector<double> values_;
     std::vector<AxisMotion> axes_;
     std::deque<PendingAnswer> answers_;
+    // Per AnswerInTurn response, the answer it gives next; a reset leaves
+    // them, as it leaves the answers owed.
+    std::vector<std::size_t> turns_;
     std::int32_t error_ = 0;
     bool errorCheck_ = true;
     std::shared_ptr<const RecordedConnection> recorded_;

@@ -31,6 +31,8 @@ constexpr SubcommandEntry kSubcommands[] = {
     {"config", Subcommand::kConfig},
     {"replay", Subcommand::kReplay},
     {"serve", Subcommand::kServe},
+    {"describe", Subcommand::kDescribe},
+    {"timeline", Subcommand::kTimeline},
 };
 
 // A connection option and the fields of its value: numbers, or a text
@@ -123,7 +125,11 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--driver", "FILE", kTakingADriver, &Invocation::driver},
     {"--prefix", "PREFIX", kTakingADriver, &Invocation::prefix},
-    {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
+    {"--family", "NAME", In(Subcommand::kCheck) | In(Subcommand::kDescribe), &Invocation::family},
+    {"--output", "FILE", In(Subcommand::kDescribe) | In(Subcommand::kTimeline), &Invocation::output},
+    {"--process", "PID", In(Subcommand::kDescribe), &Invocation::processFilter},
+    {"--system", "INDEX", In(Subcommand::kDescribe), &Invocation::systemFilter},
+    {"--connection", "N", In(Subcommand::kDescribe), &Invocation::connectionFilter},
     {"--timeout", "MS", kConnecting | In(Subcommand::kReplay), &Invocation::timeout},
     {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
     {"--listen", "ADDR:PORT", In(Subcommand::kServe), &Invocation::listen},
@@ -177,6 +183,16 @@ void Validate(Invocation& invocation)
     } else if (subcommand == Subcommand::kReplay) {
         if (invocation.commands.size() != 1)
             throw UsageError("replay takes one recording FILE");
+    } else if (subcommand == Subcommand::kDescribe || subcommand == Subcommand::kTimeline) {
+        if (invocation.commands.size() != 1)
+            throw UsageError(std::string(SubcommandName(subcommand)) + " takes one " +
+                             (subcommand == Subcommand::kDescribe ? "recording FILE" : "recording or trace FILE"));
+        for (const auto& [option, value] : {std::make_pair("--system", &invocation.systemFilter),
+                                            std::make_pair("--process", &invocation.processFilter),
+                                            std::make_pair("--connection", &invocation.connectionFilter)})
+            if (*value && ParseNumber(option, **value) < 0)
+                throw UsageError(std::string(option) + ": " + **value + " is negative");
+        return;
     } else if (subcommand == Subcommand::kServe) {
         if (!invocation.commands.empty())
             throw UsageError("serve takes no argument '" + invocation.commands.front() + "'");
@@ -223,7 +239,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
     if (arguments.empty())
-        throw UsageError("missing subcommand: send, shell, check, config, replay or serve");
+        throw UsageError("missing subcommand: send, shell, check, config, replay, serve, describe or timeline");
     const std::string& first = arguments.front();
     // Past "--" everything is a command, even what looks like an option.
     const auto optionsEnd = std::find(arguments.begin(), arguments.end(), "--");
@@ -236,7 +252,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
     }
     invocation.subcommand = FindSubcommand(first);
     if (invocation.subcommand == Subcommand::kNone)
-        throw UsageError("unknown subcommand '" + first + "': use send, shell, check, config, replay or serve");
+        throw UsageError("unknown subcommand '" + first +
+                         "': use send, shell, check, config, replay, serve, describe or timeline");
     if (invocation.help)
         return invocation;
 
@@ -244,6 +261,13 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         if (argument == optionsEnd) {
             invocation.commands.insert(invocation.commands.end(), argument + 1, arguments.end());
             break;
+        }
+        // -o, the one short option, for the subcommands that write a file.
+        if (*argument == "-o" && FindByName(kOptions, "--output")->subcommands & In(invocation.subcommand)) {
+            if (argument + 1 == optionsEnd)
+                throw UsageError("-o needs a value: -o FILE");
+            StoreOnce(invocation.output, "-o", *++argument);
+            continue;
         }
         if (argument->rfind("--", 0) != 0) {
             invocation.commands.push_back(*argument);

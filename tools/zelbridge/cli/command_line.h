@@ -8,7 +8,7 @@
 
 namespace zelbridge::tool {
 
-enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay, kServe };
+enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay, kServe, kDescribe, kTimeline };
 
 // How a system is connected: the connect entry point and what it is given.
 struct Link {
@@ -51,6 +51,12 @@ struct Invocation {
     std::optional<std::string> listen;
     std::optional<std::string> tokenFile;
     std::vector<std::string> allowedLibraries;
+    // describe and timeline: where to write (-o FILE); describe: which
+    // connections, as written (--family above takes a family).
+    std::optional<std::string> output;
+    std::optional<std::string> processFilter;
+    std::optional<std::string> systemFilter;
+    std::optional<std::string> connectionFilter;
 };
 
 // The arguments after the program name. Throws UsageError with a one-line

@@ -48,6 +48,9 @@ constexpr char kProgramHelp[] =
     "  zelbridge config [--install-path DIR | --unset]\n"
     "  zelbridge replay [--timeout MS] [--skip-bad-records] FILE\n"
     "  zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
+    "  zelbridge describe [-o FILE] [--process PID] [--system INDEX] [--family NAME]\n"
+    "                     [--connection N] RECORDING\n"
+    "  zelbridge timeline [-o FILE] RECORDING|TRACE\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
     "  send    connect, send each COMMAND, print each answer, close\n"
@@ -57,6 +60,8 @@ constexpr char kProgramHelp[] =
     "  config  show, set or remove the install path, the folder of the driver libraries\n"
     "  replay  check that a recording (ZELBRIDGE_RECORD) replays on the simulator\n"
     "  serve   serve the module over HTTP to 64-bit and remote applications\n"
+    "  describe  write a simulator description of the controller a recording holds\n"
+    "  timeline  draw a recording or a trace as a timeline (trace events or HTML)\n"
     "\n" CONNECTION_OPTIONS "\n"
     "The tool loads " ZELBRIDGE_MODULE_FILE " from its own folder, as an application does,\n"
     "and the driver library through it, with DefineSystem. " DRIVER_LOOKUP "\n"
@@ -172,6 +177,50 @@ constexpr char kReplayHelp[] =
     "Example:\n"
     "  zelbridge replay stage-session.jsonl\n";
 
+constexpr char kDescribeHelp[] =
+    "Usage: zelbridge describe [-o FILE] [--process PID] [--system INDEX] [--family NAME]\n"
+    "                          [--connection N] RECORDING\n"
+    "\n"
+    "Writes a simulator description (docs/reference/description-file.md) of the\n"
+    "controller a recording (ZELBRIDGE_RECORD) talked to, so that the simulator\n"
+    "answers as that controller did, in any order:\n"
+    "  - each query with its answer, or the answers it got in turn when they\n"
+    "    differed, and the median time the answer took;\n"
+    "  - each setting read back (NAME ARGS VALUE, then NAME? ARGS answering the\n"
+    "    value) as a property, which then answers values never recorded;\n"
+    "  - each command that drew an error as that error, with its recorded text;\n"
+    "  - each other command as recorded; one that ended in a number and answered\n"
+    "    nothing takes any number.\n"
+    "Every entry's \"source\" names the records it came from. What could not be\n"
+    "derived is listed on standard error, one \"not derived:\" line each.\n"
+    "\n"
+    "Connections made the same way (a system on one driver library, or one\n"
+    "family's connect) describe one controller; a recording of several gives a\n"
+    "file each, FILE with the controller before its extension. --process,\n"
+    "--system, --family and --connection (numbered as replay prints them) keep\n"
+    "only the connections named. Without -o the description goes to standard\n"
+    "output.\n"
+    "\n"
+    "Example:\n"
+    "  zelbridge describe -o stage.json stage-session.jsonl\n"
+    "  ZELBRIDGE_SIM=stage.json my-application\n";
+
+constexpr char kTimelineHelp[] =
+    "Usage: zelbridge timeline [-o FILE] RECORDING|TRACE\n"
+    "\n"
+    "Writes a recording (ZELBRIDGE_RECORD) or a trace (ZELBRIDGE_TRACE=file:...) as\n"
+    "Trace Event Format JSON, which Perfetto (ui.perfetto.dev) and chrome://tracing\n"
+    "open: a track per process and thread, a slice per call with its arguments and\n"
+    "result, failed calls marked \"error\", and each wait from a command to the\n"
+    "read that got its answer. A recording holds when each call began: a call is\n"
+    "a mark at its start, and the space to the next is the call's and the\n"
+    "application's time together. With -o FILE.html it writes one HTML\n"
+    "page instead, a timeline drawn in SVG that any browser shows offline.\n"
+    "\n"
+    "Examples:\n"
+    "  zelbridge timeline -o session.json stage-session.jsonl\n"
+    "  zelbridge timeline -o session.html stage-session.jsonl\n";
+
 constexpr char kServeHelp[] =
     "Usage: zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
     "\n"
@@ -214,6 +263,10 @@ const char* HelpText(Subcommand subcommand) noexcept
         return kReplayHelp;
     case Subcommand::kServe:
         return kServeHelp;
+    case Subcommand::kDescribe:
+        return kDescribeHelp;
+    case Subcommand::kTimeline:
+        return kTimelineHelp;
     case Subcommand::kNone:
         break;
     }
