@@ -6,8 +6,9 @@ from typing import Any, Callable, Optional, Union
 
 from ._bridge import Bridge, PathLike, explain_load_failure, load
 from ._controller import Controller
+from ._operations import CONNECT_CALLS, FAMILY_CALLS, OPERATIONS
 
-FAMILIES = ("M317", "M317_VB", "M318", "M329", "T520", "T5XX")
+FAMILIES = tuple(prefix.rstrip("_") for prefix in FAMILY_CALLS)
 """The families Zelbridge offers, by name."""
 
 
@@ -54,7 +55,7 @@ class Family(Controller):
         """Connects to a board: ConnectPciBoard, or Connect where the family
         has that instead."""
         with self._lock:
-            return self._connect("ConnectPciBoard" if self.has("ConnectPciBoard") else "Connect", board)
+            return self._connect(next((name for name in CONNECT_CALLS if self.has(name)), CONNECT_CALLS[-1]), board)
 
     def _connect(self, operation: str, *arguments: Any) -> "Family":
         connect = self._entry(operation)
@@ -67,8 +68,7 @@ class Family(Controller):
     def _entry(self, operation: str) -> Callable[..., Any]:
         entry = self.bridge.family(self.prefix, operation)
         if entry is None:
-            connects = [name for name in ("ConnectRS232", "ConnectNIgpib", "ConnectPciBoard", "Connect",
-                                          "InterfaceSetupDlg") if self.has(name)]
+            connects = [name for name, (_, _, role) in OPERATIONS.items() if role == "connect" and self.has(name)]
             raise NotImplementedError(f"the {self.name} family has no {operation}; it connects with "
                                       f"{', '.join(connects)}")
         return entry

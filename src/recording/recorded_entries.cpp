@@ -13,22 +13,22 @@ struct NamedEntry {
     EntryKind kind;
 };
 
-#define ZELBRIDGE_RECORDED_GENERIC(name, params, args, description) NamedEntry{#name, EntryKind::kGeneric},
-#define ZELBRIDGE_RECORDED_FAMILY_ROW(family, prefix, resolution, operation, ...)                                     \
+#define ZELBRIDGE_RECORDED_GENERIC(name, params, args, description, families) NamedEntry{#name, EntryKind::kGeneric},
+#define ZELBRIDGE_RECORDED_FAMILY_ENTRY(family, prefix, resolution, operation, ...)                                   \
     NamedEntry{ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_FAMILY_JOIN(prefix, operation)), EntryKind::kFamily},
-#define ZELBRIDGE_RECORDED_FAMILY(family, prefix, resolution, ...)                                                    \
-    ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_RECORDED_FAMILY_ROW, family, prefix, resolution)
+#define ZELBRIDGE_RECORDED_FAMILY(operation, params, args, description, families)                                     \
+    ZELBRIDGE_FAMILY_ENTRIES(ZELBRIDGE_RECORDED_FAMILY_ENTRY, operation, params, args, description, families)
 #define ZELBRIDGE_RECORDED_GRAPH(ordinal, name, parameters, arguments, unavailable) NamedEntry{#name, EntryKind::kGraph},
 // The availability checks are not recorded: they forward nothing.
 constexpr NamedEntry kRecordedEntries[] = {
     NamedEntry{"DefineSystem", EntryKind::kGeneric},
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_RECORDED_GENERIC)
-    ZELBRIDGE_FAMILIES(ZELBRIDGE_RECORDED_FAMILY)
+    ZELBRIDGE_ALL_OPERATIONS(ZELBRIDGE_RECORDED_FAMILY)
     ZELBRIDGE_GRAPH_FUNCTIONS(ZELBRIDGE_RECORDED_GRAPH)
 };
 #undef ZELBRIDGE_RECORDED_GRAPH
 #undef ZELBRIDGE_RECORDED_FAMILY
-#undef ZELBRIDGE_RECORDED_FAMILY_ROW
+#undef ZELBRIDGE_RECORDED_FAMILY_ENTRY
 #undef ZELBRIDGE_RECORDED_GENERIC
 
 } // namespace

@@ -24,19 +24,9 @@ namespace {
 
 using json = nlohmann::json;
 
-// What a record's operation does to the connections, as the table of
-// operations says; family calls share the generic names, and the few
-// family calls that are not generic operations say it by their parameters.
+// What a record's operation does to the connections, as the description of
+// the operations says; family calls share the operations' names.
 enum class Role { kConnect, kOnConnection, kOther };
-
-struct FamilyCall {
-    const char* name;
-    bool onConnection;
-};
-#define ZELBRIDGE_FAMILY_CALL(context, operation, function, result, parameters, arguments, ...)                       \
-    FamilyCall{#operation, std::string_view(#parameters).rfind("(int id", 0) == 0},
-constexpr FamilyCall kFamilyCalls[] = {ZELBRIDGE_FAMILY_OPERATIONS(ZELBRIDGE_FAMILY_CALL, 0)};
-#undef ZELBRIDGE_FAMILY_CALL
 
 const OperationDescription* GenericOperation(std::string_view operation)
 {
@@ -46,19 +36,15 @@ const OperationDescription* GenericOperation(std::string_view operation)
     return nullptr;
 }
 
-Role RoleOf(std::string_view operation, bool family)
+Role RoleOf(std::string_view operation)
 {
-    if (const OperationDescription* description = GenericOperation(operation)) {
-        if (description->kind == OperationKind::Connect)
+    for (const OperationDescription& description : kDescribedOperations) {
+        if (operation != description.name)
+            continue;
+        if (description.kind == OperationKind::Connect)
             return Role::kConnect;
-        if (description->kind == OperationKind::OnConnection)
-            return Role::kOnConnection;
-        if (!family)
-            return Role::kOther;
+        return description.kind == OperationKind::OnConnection ? Role::kOnConnection : Role::kOther;
     }
-    for (const FamilyCall& call : kFamilyCalls)
-        if (operation == call.name)
-            return call.onConnection && family ? Role::kOnConnection : Role::kOther;
     return Role::kOther;
 }
 
@@ -244,7 +230,7 @@ private:
             problems_.push_back(Quoted(kSystemField) + " belongs to generic calls only");
         const bool family = kind == EntryKind::kFamily;
         const std::string operation = family ? entry.substr(entry.rfind('_') + 1) : entry;
-        if (family && RoleOf(operation, true) == Role::kOnConnection) {
+        if (family && RoleOf(operation) == Role::kOnConnection) {
             if (args.empty())
                 problems_.push_back("a family call on a connection has the connection as its first argument");
             else
@@ -379,7 +365,7 @@ private:
         const bool family = kind == EntryKind::kFamily;
         const std::string prefix = family ? entry.substr(0, entry.rfind('_') + 1) : "";
         const std::string operation = entry.substr(prefix.size());
-        const Role role = RoleOf(operation, family);
+        const Role role = RoleOf(operation);
         const json& args = record[kArgumentsField];
         const bool hasResult = record.contains(kResultField);
         const std::int32_t result = hasResult ? Int32(record[kResultField]) : 0;

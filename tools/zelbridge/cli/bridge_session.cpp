@@ -8,6 +8,7 @@
 #include "tool_errors.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace zelbridge::tool {
@@ -22,8 +23,7 @@ ZelWord TextArgument(const char* text)
     return reinterpret_cast<ZelWord>(text);
 }
 
-// The driver functions a connect entry point may call: Connect calls the
-// driver's ConnectPciBoard when it has one, else its Connect.
+// The driver functions a connect entry point may call.
 std::vector<Operation> ConnectFunctions(Link::Kind kind)
 {
     switch (kind) {
@@ -38,7 +38,7 @@ std::vector<Operation> ConnectFunctions(Link::Kind kind)
     case Link::Kind::kPci:
         break;
     }
-    return {Operation::ConnectPciBoard, Operation::Connect};
+    return {std::begin(kConnectCalls), std::end(kConnectCalls)};
 }
 
 } // namespace
