@@ -216,7 +216,7 @@ void ExpectWholeSequences(const std::vector<json>& lines, std::size_t threads)
     }
 }
 
-// Writers killed (SIGKILL) in the middle of recording a 128 KiB answer, many
+// Writers killed (SIGKILL) in the middle of recording a 64 KiB answer, many
 // times, while two other processes record into the same file throughout.
 TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecordsTheyTore)
 {
@@ -226,8 +226,8 @@ TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecords
     std::remove(path.c_str());
     std::remove(stop.c_str());
     std::ofstream(description, std::ios::binary)
-        << R"({"commands": [{"command": "LONG?", "answer": ")" << std::string(128 * 1024, 'x') << "\"}]}";
-    constexpr int kSteadyThreads = 3, kKills = 60;
+        << R"({"commands": [{"command": "LONG?", "answer": ")" << std::string(64 * 1024, 'x') << "\"}]}";
+    constexpr int kSteadyThreads = 3, kKills = 80;
     std::vector<pid_t> steady;
     for (int process = 0; process < 2; ++process)
         steady.push_back(Recorder(path, [&](const ZelbridgeModule& module) {
@@ -253,7 +253,7 @@ TEST(RecordingProcesses, WritersKilledInTheMiddleOfLongAnswersLoseOnlyTheRecords
         const pid_t writer = Recorder(path, [&](const ZelbridgeModule& module) {
             const int index = ZB_EXPORT_OF(module, DefineSystem)(BinaryPath(ZELBRIDGE_SIMULATOR_FILE).c_str(), "SIM_");
             ZB_EXPORT_OF(module, ConnectUSB)(index, reinterpret_cast<ZelWord>(description.c_str()));
-            std::vector<char> answer(256 * 1024);
+            std::vector<char> answer(128 * 1024);
             for (;;) {
                 ZB_EXPORT_OF(module, ZelCommandset)(index, "LONG?");
                 int size = 0;
