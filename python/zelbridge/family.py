@@ -12,6 +12,12 @@ FAMILIES = tuple(prefix.rstrip("_") for prefix in FAMILY_CALLS)
 """The families Zelbridge offers, by name."""
 
 
+def family_lacks(name: str, operation: str, has: Callable[[str], bool]) -> str:
+    """What NotImplementedError says of a call the family `name` lacks."""
+    connects = [connect for connect, (_, _, role) in OPERATIONS.items() if role == "connect" and has(connect)]
+    return f"the {name} family has no {operation}; it connects with {', '.join(connects)}"
+
+
 class Family(Controller):
     """A controller of one family ("M329"), through the family's library
     "<name>_ZEL_DLL.DLL" in the install folder (the registry value, or
@@ -51,6 +57,18 @@ class Family(Controller):
         """Whether the family has the call `operation` ("ConnectNIgpib")."""
         return self.bridge.family(self.prefix, operation) is not None
 
+    def connect_tcpip(self, host: str, port: int) -> "Family":
+        """No family connects over TCP/IP: raises NotImplementedError naming
+        the connects the family has."""
+        with self._lock:
+            return self._connect("ConnectTCPIP", host.encode(self.encoding), port)
+
+    def connect_usb(self, description: str) -> "Family":
+        """No family connects over USB: raises NotImplementedError naming the
+        connects the family has."""
+        with self._lock:
+            return self._connect("ConnectUSB", description.encode(self.encoding))
+
     def connect_pci(self, board: int) -> "Family":
         """Connects to a board: ConnectPciBoard, or Connect where the family
         has that instead."""
@@ -68,9 +86,7 @@ class Family(Controller):
     def _entry(self, operation: str) -> Callable[..., Any]:
         entry = self.bridge.family(self.prefix, operation)
         if entry is None:
-            connects = [name for name, (_, _, role) in OPERATIONS.items() if role == "connect" and self.has(name)]
-            raise NotImplementedError(f"the {self.name} family has no {operation}; it connects with "
-                                      f"{', '.join(connects)}")
+            raise NotImplementedError(family_lacks(self.name, operation, self.has))
         return entry
 
     def _bind(self, connection_id: int) -> None:

@@ -33,6 +33,15 @@ std::int64_t NowNs() noexcept
 
 } // namespace
 
+// Said when the module attaches, as the trace stream's warning is.
+void CallRecorder::SayWarning() noexcept
+{
+    if (warning_[0] == '\0')
+        return;
+    platform::DebugOutput(warning_);
+    warning_[0] = '\0';
+}
+
 CallRecorder::CallRecorder(const char* path)
 {
     if (!path || *path == '\0')
@@ -40,9 +49,10 @@ CallRecorder::CallRecorder(const char* path)
     char reason[256] = "";
     std::unique_ptr<recording::RecordFile> file = std::make_unique<recording::RecordFile>();
     if (!file->Open(path, reason, sizeof reason)) {
-        std::string message = "Zelbridge: the recording file named by ZELBRIDGE_RECORD, \"";
-        message.append(path).append("\", cannot be opened (").append(reason).append("); nothing is recorded\n");
-        platform::DebugOutput(message.c_str());
+        std::snprintf(warning_, sizeof warning_,
+                      "Zelbridge: the recording file named by ZELBRIDGE_RECORD, \"%s\", cannot be opened (%s); nothing is "
+                      "recorded\n",
+                      path, reason);
         return;
     }
     file_ = file.release();

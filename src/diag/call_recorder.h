@@ -39,8 +39,8 @@ public:
     static bool Off() noexcept { return !detail::theCallRecorder.on_; }
 
     // `path` is the value of ZELBRIDGE_RECORD: null or "" records nothing; a
-    // file that cannot be opened is said once on the debug output, with its
-    // name and the system's reason, and nothing is recorded. The first
+    // file that cannot be opened is said once on the debug output by
+    // SayWarning, with its name and the system's reason, and nothing is recorded. The first
     // record of the process is preceded by its session record.
     explicit CallRecorder(const char* path);
     // The process's recorder keeps its file: see Close().
@@ -49,6 +49,7 @@ public:
     CallRecorder& operator=(const CallRecorder&) = delete;
 
     bool on() const noexcept { return on_; }
+    void SayWarning() noexcept;
     // The recording process: a forked child records as itself, with a
     // session, a clock and thread numbers of its own.
     std::uint32_t processId() const noexcept { return processId_.load(std::memory_order_relaxed); }
@@ -75,6 +76,8 @@ private:
     std::atomic<std::uint32_t> processId_{0};
     std::mutex sessionLock_;
     std::atomic<bool> sessionWritten_{false};
+    // Why nothing is recorded, until SayWarning says it.
+    char warning_[600] = "";
 };
 
 // One call record, appended whole by Finish().

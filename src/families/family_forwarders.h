@@ -81,6 +81,7 @@ template <> struct Forwarder<FamilyTrace::Answer> {
         // may fill it without a terminator, or fail without writing at all.
         TraceStream::Instance() << entry.echoOpening << id << ", ," << size << ") => \"";
         TraceStream::Instance().WriteBounded(answer, size) << "\\n";
+        TraceStream::Instance().WriteHeldLine();
         return result;
     }
 };

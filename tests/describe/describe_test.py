@@ -138,9 +138,11 @@ def main():
     # Python over zelbridge serve: the server's process records.
     token = "describe-test-token-" + "5" * 20
     open(os.path.join(folder, "token"), "w").write(token + "\n")
+    # serve takes only a private token file.
+    os.chmod(os.path.join(folder, "token"), 0o600)
     recording = os.path.join(folder, "served.jsonl")
     server = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--token-file", os.path.join(folder, "token"),
-                               "--allow-library", os.path.dirname(SIMULATOR)],
+                               "--allow-library", os.path.dirname(SIMULATOR), "--allow-data", folder],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                               env=dict(environment, ZELBRIDGE_RECORD=recording))
     try:

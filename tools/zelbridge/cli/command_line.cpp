@@ -131,11 +131,14 @@ constexpr Option kOptions[] = {
     {"--system", "INDEX", In(Subcommand::kDescribe), &Invocation::systemFilter},
     {"--connection", "N", In(Subcommand::kDescribe), &Invocation::connectionFilter},
     {"--timeout", "MS", kConnecting | In(Subcommand::kReplay), &Invocation::timeout},
+    {"--answer-bound", "BYTES", kConnecting | In(Subcommand::kServe), &Invocation::answerBound},
+    {"--give-up-factor", "N", kConnecting | In(Subcommand::kServe), &Invocation::giveUpFactor},
     {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
     {"--listen", "ADDR:PORT", In(Subcommand::kServe), &Invocation::listen},
     {"--token-file", "FILE", In(Subcommand::kServe), &Invocation::tokenFile},
     // Given as often as needed: handled apart from the others.
     {"--allow-library", "PATH", In(Subcommand::kServe), nullptr},
+    {"--allow-data", "FOLDER", In(Subcommand::kServe), nullptr},
 };
 
 // Options without a value.
@@ -168,8 +171,27 @@ void Require(bool present, const std::string& what)
         throw UsageError("missing " + what);
 }
 
+// The answer bound and the give-up factor: numbers in a range that keeps
+// the arithmetic on them sound.
+void ValidateAnswerLimits(Invocation& invocation)
+{
+    if (invocation.answerBound) {
+        const std::int32_t bytes = ParseNumber("--answer-bound", *invocation.answerBound);
+        if (bytes < 1)
+            throw UsageError("--answer-bound: " + *invocation.answerBound + " is not a number of bytes above 0");
+        invocation.answerBoundBytes = static_cast<std::size_t>(bytes);
+    }
+    if (invocation.giveUpFactor) {
+        const std::int32_t factor = ParseNumber("--give-up-factor", *invocation.giveUpFactor);
+        if (factor < 1 || factor > 1000)
+            throw UsageError("--give-up-factor: " + *invocation.giveUpFactor + " is not a whole number from 1 to 1000");
+        invocation.giveUpFactorValue = factor;
+    }
+}
+
 void Validate(Invocation& invocation)
 {
+    ValidateAnswerLimits(invocation);
     const Subcommand subcommand = invocation.subcommand;
     if (subcommand == Subcommand::kCheck) {
         // With neither, check looks at every library the module uses.
@@ -300,7 +322,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         if (option && !option->slot) {
             if (value.empty())
                 throw UsageError(name + " is empty");
-            invocation.allowedLibraries.push_back(value);
+            (name == "--allow-data" ? invocation.allowedData : invocation.allowedLibraries).push_back(value);
         } else if (option)
             StoreOnce(invocation.*(option->slot), name, value);
         else

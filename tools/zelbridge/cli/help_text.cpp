@@ -22,15 +22,19 @@ namespace {
     "  --usb DESCRIPTION     ConnectUSB(DESCRIPTION)\n"                                                 \
     "  --pci BOARD           Connect(BOARD): the driver's ConnectPciBoard, else its Connect\n"
 
-#define ANSWER_WAIT                                                                                     \
+#define ANSWER_WAIT                                                                                   \
     "A query, a command whose first word ends in ? (*IDN?, POS? X), is due an\n"                       \
     "answer: the tool waits for it up to --timeout MS (default 2000), polling the\n"                   \
     "driver, and a query unanswered by then is an error. Answers come in the order\n"                  \
-    "asked: one that comes after its query was given up on is printed as\n"                           \
-    "\"late answer to QUERY: ANSWER\". Before the next query and before the tool\n"                    \
-    "exits, a query still owed its answer is waited for once more, then given up,\n"                  \
-    "so that no query gets another's answer. Another command is not waited for:\n"                    \
-    "its answer is printed if the driver has it when the tool next looks.\n"
+    "asked, so each goes to the oldest query still owed one: one that comes after\n"                   \
+    "its query timed out is printed on standard error as \"late answer to QUERY:\n"                    \
+    "ANSWER\", never under another command. An answer owed --give-up-factor N\n"                       \
+    "times its timeout (default 10, 1 s at least) puts the connection out of step:\n"                  \
+    "queries are refused until the shell line :clear. Before the tool exits, a\n"                      \
+    "query still owed its answer is waited for once more, then given up, named.\n"                     \
+    "An answer longer than --answer-bound BYTES (default 16777216) is printed cut,\n"                  \
+    "saying how much. Another command is not waited for: its answer is printed if\n"                   \
+    "the driver has it when the tool next looks.\n"
 
 #define DRIVER_LOOKUP                                                                                   \
     "A FILE without a folder is looked for in the install folder when one is set,\n"                   \
@@ -48,6 +52,7 @@ constexpr char kProgramHelp[] =
     "  zelbridge config [--install-path DIR | --unset]\n"
     "  zelbridge replay [--timeout MS] [--skip-bad-records] FILE\n"
     "  zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
+    "                  [--allow-data FOLDER]...\n"
     "  zelbridge describe [-o FILE] [--process PID] [--system INDEX] [--family NAME]\n"
     "                     [--connection N] RECORDING\n"
     "  zelbridge timeline [-o FILE] RECORDING|TRACE\n"
@@ -75,13 +80,15 @@ constexpr char kProgramHelp[] =
 
 constexpr char kSendHelp[] =
     "Usage: zelbridge send --driver FILE --prefix PREFIX CONNECTION [--timeout MS] COMMAND...\n"
+    "       [--answer-bound BYTES] [--give-up-factor N]\n"
     "\n"
     "Defines a system on the driver library FILE, whose functions are named PREFIX\n"
     "and the operation (LOOP_ConnectRS232, LOOP_ZelCommandset, ...), connects, sends\n"
     "each COMMAND and prints its answer on a line of its own, and closes. A command\n"
-    "that has no answer prints nothing. At the first failure, or a query without\n"
-    "an answer in time, it prints the driver's error code and text, and exits with\n"
-    "1. Put -- before a COMMAND that starts with two dashes.\n"
+    "that has no answer prints nothing. A command the driver refuses, or a\n"
+    "connection out of step, stops it with the error; a query without an answer in\n"
+    "time does not. Any failure makes the exit code 1. Put -- before a COMMAND that\n"
+    "starts with two dashes.\n"
     "\n" ANSWER_WAIT "\n" CONNECTION_OPTIONS "\n" DRIVER_LOOKUP "\n"
     "Examples:\n"
     "  zelbridge send --driver " LOOPBACK " --prefix LOOP_ --rs232 1,9600 \"*IDN?\"\n"
@@ -89,6 +96,7 @@ constexpr char kSendHelp[] =
 
 constexpr char kShellHelp[] =
     "Usage: zelbridge shell --driver FILE --prefix PREFIX CONNECTION [--timeout MS]\n"
+    "       [--answer-bound BYTES] [--give-up-factor N]\n"
     "\n"
     "Connects as send does, then reads commands from standard input, one a line,\n"
     "sends each and prints its answer, until the input ends (Ctrl-D; Ctrl-Z and\n"
@@ -223,6 +231,7 @@ constexpr char kTimelineHelp[] =
 
 constexpr char kServeHelp[] =
     "Usage: zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
+    "                       [--allow-data FOLDER]...\n"
     "\n"
     "Loads " ZELBRIDGE_MODULE_FILE " once and serves its calls over HTTP/1.1 with JSON bodies,\n"
     "so that 64-bit applications and other machines drive controllers whose drivers\n"
@@ -234,10 +243,20 @@ constexpr char kServeHelp[] =
     "                         keep 127.0.0.1 and forward the port over SSH instead.\n"
     "  --token-file FILE      the bearer token every request must carry: read from\n"
     "                         FILE when it holds one, else made and written to it\n"
-    "                         (default: a new token in the user's own folder)\n"
+    "                         (default: a new token in the user's own folder). A\n"
+    "                         FILE others can read or write, or a link, is refused\n"
     "  --allow-library PATH   a folder (or file) from which a define may load a driver\n"
     "                         library named by its absolute path; a bare file name is\n"
-    "                         always loaded from the install folder\n"
+    "                         always loaded from the install folder. Paths are\n"
+    "                         checked with every link followed\n"
+    "  --allow-data FOLDER    a folder whose files a request may have a driver open\n"
+    "                         (the simulator's descriptions and recordings named by\n"
+    "                         ConnectUSB); none unless given\n"
+    "  --answer-bound BYTES   an answer longer than this (default 16777216) is read\n"
+    "                         in full and returned cut, with cut_bytes\n"
+    "  --give-up-factor N     an answer owed N times its query's timeout (default 10,\n"
+    "                         1 s at least) puts the system out of step: 409 until\n"
+    "                         POST .../clear\n"
     "\n"
     "Each client opens a session with a lease (default 30 s); a session that sends\n"
     "nothing within its lease, or is deleted, has its connections closed.\n"
