@@ -114,14 +114,14 @@ void CallRecorder::Append(const recording::RecordLine& line) noexcept
                 const auto now = std::chrono::system_clock::now().time_since_epoch();
                 recording::ComposeSessionRecord(session, processId(),
                                                 std::chrono::duration_cast<std::chrono::seconds>(now).count());
-                file_->Append(session.data(), session.size());
+                file_->Append(session.data(), session.size(), true);
                 sessionWritten_.store(true, std::memory_order_release);
             }
         } catch (...) {
             // No session record: the call records still say their process.
         }
     }
-    file_->Append(line.data(), line.size());
+    file_->Append(line.data(), line.size(), true);
 }
 
 void CallRecorder::Close() noexcept

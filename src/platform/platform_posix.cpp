@@ -151,13 +151,13 @@ bool EndsWithLineEnd(int file) noexcept
 
 } // namespace
 
-bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+bool AppendToFile(FileHandle file, const char* data, std::size_t length, bool onFreshLine) noexcept
 {
     const int handle = static_cast<int>(file);
     // A file system without locks (some network ones) still gets the record
     // in as few writes as the system allows.
     const bool locked = LockWhole(handle, F_WRLCK);
-    const bool whole = (EndsWithLineEnd(handle) || WriteWhole(handle, "\n", 1)) && WriteWhole(handle, data, length);
+    const bool whole = (!onFreshLine || EndsWithLineEnd(handle) || WriteWhole(handle, "\n", 1)) && WriteWhole(handle, data, length);
     if (locked)
         LockWhole(handle, F_UNLCK);
     return whole;

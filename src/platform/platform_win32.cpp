@@ -156,7 +156,7 @@ bool EndsWithLineEnd(HANDLE handle) noexcept
 
 } // namespace
 
-bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+bool AppendToFile(FileHandle file, const char* data, std::size_t length, bool onFreshLine) noexcept
 {
     // Not every implementation makes an append one step with respect to
     // other handles (Wine seeks to the end, then writes), so the writers of
@@ -166,7 +166,7 @@ bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcep
     turn.Offset = 0xFFFFFFFEu;
     turn.OffsetHigh = 0x7FFFFFFFu;
     const bool locked = ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
-    const bool whole = (EndsWithLineEnd(handle) || WriteWhole(handle, "\n", 1)) && WriteWhole(handle, data, length);
+    const bool whole = (!onFreshLine || EndsWithLineEnd(handle) || WriteWhole(handle, "\n", 1)) && WriteWhole(handle, data, length);
     if (locked)
         ::UnlockFileEx(handle, 0, 1, 0, &turn);
     return whole;

@@ -22,8 +22,9 @@ public:
     // system's reason in `reason`.
     bool Open(const char* path, char* reason, std::size_t capacity) noexcept;
 
-    // Appends the `length` bytes of one record at `text`.
-    void Append(const char* text, std::size_t length) noexcept;
+    // Appends the `length` bytes of one record at `text`; `onFreshLine`
+    // starts it on a line of its own even after a writer that died mid-line.
+    void Append(const char* text, std::size_t length, bool onFreshLine = false) noexcept;
 
     // Around a fork: the thread that forks holds the lock across it, so that
     // the child does not inherit it held by a thread it does not have.
