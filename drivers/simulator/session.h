@@ -56,6 +56,7 @@ public:
     void SetErrorCheck(bool enabled) noexcept { errorCheck_ = enabled; }
 
     const Description& description() const noexcept { return *description_; }
+    bool replaying() const noexcept { return recorded_ != nullptr; }
     // What the last command that did not follow the recording was, and what came.
     const std::string& mismatch() const noexcept { return mismatch_; }
 

@@ -50,7 +50,9 @@ public:
 
     bool on() const noexcept { return on_; }
     void SayWarning() noexcept;
-    std::uint32_t processId() const noexcept { return processId_; }
+    // The recording process: a forked child records as itself, with a
+    // session, a clock and thread numbers of its own.
+    std::uint32_t processId() const noexcept { return processId_.load(std::memory_order_relaxed); }
     // Milliseconds since the first record; the first call gives 0.
     double Elapsed() noexcept;
     // A small number per thread, counting from 1 in the order threads first record.
@@ -63,12 +65,17 @@ public:
     void Close() noexcept;
 
 private:
+    static void BeforeFork() noexcept;
+    static void AfterForkInParent() noexcept;
+    static void AfterForkInChild() noexcept;
+
     bool on_ = false;
     // Owned, but freed only by Close(): never destroyed at exit.
     recording::RecordFile* file_ = nullptr;
     std::atomic<std::int64_t> startNs_{0};
-    std::uint32_t processId_ = 0;
-    std::once_flag sessionStarted_;
+    std::atomic<std::uint32_t> processId_{0};
+    std::mutex sessionLock_;
+    std::atomic<bool> sessionWritten_{false};
     // Why nothing is recorded, until SayWarning says it.
     char warning_[600] = "";
 };

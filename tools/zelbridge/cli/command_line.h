@@ -37,6 +37,8 @@ struct Invocation {
     bool version = false;
     // check: write JSON instead of text.
     bool json = false;
+    // replay: replay the rest of a recording whose bad records it named.
+    bool skipBadRecords = false;
     std::optional<std::string> driver;
     std::optional<std::string> prefix;
     std::optional<std::string> family;

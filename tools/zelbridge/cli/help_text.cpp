@@ -50,7 +50,7 @@ constexpr char kProgramHelp[] =
     "  zelbridge check --driver FILE --prefix PREFIX [--json]\n"
     "  zelbridge check --family NAME [--json]\n"
     "  zelbridge config [--install-path DIR | --unset]\n"
-    "  zelbridge replay [--timeout MS] FILE\n"
+    "  zelbridge replay [--timeout MS] [--skip-bad-records] FILE\n"
     "  zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
     "                  [--allow-data FOLDER]...\n"
     "  zelbridge describe [-o FILE] [--process PID] [--system INDEX] [--family NAME]\n"
@@ -168,15 +168,19 @@ constexpr char kConfigHelp[] =
     "  zelbridge config --unset\n";
 
 constexpr char kReplayHelp[] =
-    "Usage: zelbridge replay [--timeout MS] FILE\n"
+    "Usage: zelbridge replay [--timeout MS] [--skip-bad-records] FILE\n"
     "\n"
-    "Reads the recording FILE that ZELBRIDGE_RECORD made, says what it holds, and\n"
+    "Reads the recording FILE that ZELBRIDGE_RECORD made, says what it holds, names\n"
+    "each record it cannot replay (torn, edited, out of place) with its number and\n"
+    "why, and\n"
     "replays each process's connections through " ZELBRIDGE_MODULE_FILE " and the simulator\n"
     "driver beside this tool, every command in order, printing what each got. Each\n"
     "command is judged by its recorded result, GetError code and answers; each\n"
     "answer is waited for up to --timeout MS (default 2000). It stops at the first\n"
     "command that differs, naming each field as recorded and as replayed, and says\n"
-    "which texts were recorded cut (exit code 1 for either).\n"
+    "which texts were recorded cut (exit code 1 for either). A record named as bad\n"
+    "makes the exit code 1 too, unless --skip-bad-records accepts replaying without\n"
+    "it. Texts are printed escaped (\\n, \\t, \\xNN) and long ones cut, with their length.\n"
     "\n"
     "Example:\n"
     "  zelbridge replay stage-session.jsonl\n";
