@@ -1,86 +1,66 @@
-# Export lists of driver libraries, read from the headers that say what a
-# driver exports, so that no list of driver function names is kept by hand.
+# Export lists of driver libraries, printed by a program built from the
+# description of the exports, so that no list of driver function names is
+# kept by hand and nothing but the compiler reads the description.
 
-set(_zb_driver_contract ${PROJECT_SOURCE_DIR}/src/api/driver_contract.h)
-set(_zb_family_catalog ${PROJECT_SOURCE_DIR}/src/families/family_catalog.h)
-
-# _zb_read_rows(<header> <row regex> <expected count> <out var>): for each
-# match of the row regex, its captures joined by ":".
-function(_zb_read_rows header row_regex expected out_var)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
-  file(READ ${header} text)
-  string(REGEX MATCHALL "${row_regex}" rows "${text}")
-  set(records "")
-  foreach(row IN LISTS rows)
-    string(REGEX MATCH "${row_regex}" _ "${row}")
-    set(record "${CMAKE_MATCH_1}")
-    foreach(group 2 3 4)
-      if(NOT "${CMAKE_MATCH_${group}}" STREQUAL "")
-        string(APPEND record ":${CMAKE_MATCH_${group}}")
-      endif()
-    endforeach()
-    list(APPEND records "${record}")
-  endforeach()
-  list(LENGTH records count)
-  if(NOT count EQUAL expected)
-    message(FATAL_ERROR "expected ${expected} rows in ${header}, found ${count}")
+# The compiler is the one reader of the description: export_listing, built
+# from it for the machine that builds, prints the lists as CMake variables.
+set(_zb_listing_sources ${PROJECT_SOURCE_DIR}/src/api/export_listing.cpp ${PROJECT_SOURCE_DIR}/src/api/driver_contract.h
+  ${PROJECT_SOURCE_DIR}/src/families/family_catalog.h ${PROJECT_SOURCE_DIR}/src/graph/graph_functions.h
+  ${PROJECT_SOURCE_DIR}/include/zelbridge.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_zb_listing_sources})
+set(ZELBRIDGE_EXPORT_LISTING ${CMAKE_BINARY_DIR}/export_listing/export_listing CACHE INTERNAL "")
+set(ZELBRIDGE_EXPORT_DEF_FILE ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def CACHE INTERNAL "")
+get_property(_zb_listing_built GLOBAL PROPERTY ZELBRIDGE_EXPORT_LISTING_BUILT)
+if(NOT _zb_listing_built)
+  find_program(ZELBRIDGE_HOST_CXX NAMES c++ g++ clang++ DOC "The compiler of the machine that builds" REQUIRED)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/export_listing)
+  execute_process(
+    COMMAND ${ZELBRIDGE_HOST_CXX} -std=c++17 -Wall -Wextra -Werror -I${PROJECT_SOURCE_DIR}/src
+            -I${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src/api/export_listing.cpp -o ${ZELBRIDGE_EXPORT_LISTING}
+    RESULT_VARIABLE _zb_result ERROR_VARIABLE _zb_error)
+  if(NOT _zb_result EQUAL 0)
+    message(FATAL_ERROR "the description of the exports does not compile:\n${_zb_error}")
   endif()
-  set(${out_var} ${records} PARENT_SCOPE)
-endfunction()
+  execute_process(COMMAND ${ZELBRIDGE_EXPORT_LISTING} --cmake OUTPUT_FILE ${CMAKE_BINARY_DIR}/export_listing/exports.cmake
+    RESULT_VARIABLE _zb_result)
+  if(NOT _zb_result EQUAL 0)
+    message(FATAL_ERROR "export_listing --cmake failed")
+  endif()
+  execute_process(COMMAND ${ZELBRIDGE_EXPORT_LISTING} --def
+    OUTPUT_FILE ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def.new RESULT_VARIABLE _zb_result)
+  if(NOT _zb_result EQUAL 0)
+    message(FATAL_ERROR "export_listing --def failed")
+  endif()
+  # Rewritten only when it changes, so that the module relinks only then.
+  file(COPY_FILE ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def.new ${CMAKE_BINARY_DIR}/export_listing/Zelbridge.def
+    ONLY_IF_DIFFERENT)
+  set_property(GLOBAL PROPERTY ZELBRIDGE_EXPORT_LISTING_BUILT TRUE)
+endif()
+include(${CMAKE_BINARY_DIR}/export_listing/exports.cmake)
 
 # zelbridge_driver_operations(<out var>): the 28 operation names of the driver
-# contract, in its order. Each is one line "    X(Name, (parameters), (arguments))".
+# contract, in its order.
 function(zelbridge_driver_operations out_var)
-  _zb_read_rows(${_zb_driver_contract} "\n +X\\(([A-Za-z0-9]+)," 28 operations)
-  set(${out_var} ${operations} PARENT_SCOPE)
+  set(${out_var} ${ZELBRIDGE_DRIVER_OPERATION_NAMES} PARENT_SCOPE)
 endfunction()
 
 # zelbridge_driver_families(<out var>): one record "family:prefix:resolution
 # prefix:library file" per family of the catalog, in its order.
 function(zelbridge_driver_families out_var)
-  _zb_read_rows(${_zb_family_catalog} "\n +F\\(([A-Z0-9_]+), ([A-Z0-9_]+), ([A-Z0-9_]+), \"([^\"]+)\"" 6 families)
-  set(${out_var} ${families} PARENT_SCOPE)
+  set(records "")
+  foreach(family IN LISTS ZELBRIDGE_FAMILY_NAMES)
+    list(APPEND records "${family}:${ZELBRIDGE_FAMILY_${family}_PREFIX}:${ZELBRIDGE_FAMILY_${family}_RESOLUTION}:${ZELBRIDGE_FAMILY_${family}_LIBRARY}")
+  endforeach()
+  set(${out_var} ${records} PARENT_SCOPE)
 endfunction()
 
 # zelbridge_family_driver_functions(<family> <out var>): the driver functions
 # the family resolves, with its resolution prefix, in resolution order.
 function(zelbridge_family_driver_functions family out_var)
-  zelbridge_driver_families(families)
-  set(position -1)
-  set(resolution "")
-  foreach(record IN LISTS families)
-    math(EXPR position "${position} + 1")
-    string(REPLACE ":" ";" fields "${record}")
-    list(GET fields 0 name)
-    if(name STREQUAL family)
-      list(GET fields 2 resolution)
-      break()
-    endif()
-  endforeach()
-  if(resolution STREQUAL "")
-    message(FATAL_ERROR "no family ${family} in ${_zb_family_catalog}")
+  if(NOT DEFINED ZELBRIDGE_FAMILY_${family}_DRIVER_FUNCTIONS)
+    message(FATAL_ERROR "no family ${family} in the description of the exports")
   endif()
-  file(READ ${_zb_family_catalog} text)
-  # A row is "X(context, operation, driver function, ..., (marks))", over
-  # one or more lines; the marks say which families export it, in the
-  # order of the families.
-  string(REGEX MATCHALL "X\\(context, [A-Za-z0-9]+, [A-Za-z0-9]+, [^()]*(\\([^()]*\\)[^()]*)*\\(([01], )+[01]\\)\\)"
-    rows "${text}")
-  set(functions "")
-  foreach(row IN LISTS rows)
-    string(REGEX MATCH "^X\\(context, [A-Za-z0-9]+, ([A-Za-z0-9]+), .*\\(([01], [01], [01], [01], [01], [01])\\)\\)$"
-      _ "${row}")
-    set(driver ${CMAKE_MATCH_1})
-    string(REPLACE ", " ";" marks "${CMAKE_MATCH_2}")
-    list(GET marks ${position} exported)
-    if(exported)
-      list(APPEND functions ${resolution}${driver})
-    endif()
-  endforeach()
-  if(NOT functions)
-    message(FATAL_ERROR "no driver functions of ${family} found in ${_zb_family_catalog}")
-  endif()
-  set(${out_var} ${functions} PARENT_SCOPE)
+  set(${out_var} ${ZELBRIDGE_FAMILY_${family}_DRIVER_FUNCTIONS} PARENT_SCOPE)
 endfunction()
 
 # zelbridge_export_driver_functions(<target> <module name> <names...>): the

@@ -1,5 +1,6 @@
-// Fuzzes the recording reader: any text must give either a recording or a
-// reason in words naming its record, never a library's own message, and each
+// Fuzzes the recording reader: any text must give either a recording, whose
+// passed-over records are each named, or a reason in words naming its
+// record, never a library's own message, and each
 // recorded connection must replay its own commands in the simulator, then
 // fail on one it does not hold.
 #include "recording/recording_reader.h"
@@ -24,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const simulator::Recording& recording = *loaded.recording;
+    // Every record the reader passed over is named: its line, an offset in
+    // the text, one line of its own words.
+    for (const zelbridge::recording::RecordFault& fault : recording.faults) {
+        if (fault.record == 0 || fault.record > recording.records || fault.offset >= size || fault.reason.empty() ||
+            fault.reason.find('\n') != std::string::npos || fault.reason.size() > 1000)
+            std::abort();
+    }
     auto errors = std::make_shared<simulator::Description>();
     errors->errors = recording.errors;
     for (const auto& connection : recording.connections) {

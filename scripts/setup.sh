@@ -35,7 +35,7 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
     python3 python3-pytest python3-setuptools python3-wheel python3-venv python3-pip
-    mkdocs python3-jsonschema
+    mkdocs python3-jsonschema chromium
 )
 wine32=/usr/lib/wine/wine
 binfmt=/proc/sys/fs/binfmt_misc

@@ -392,7 +392,7 @@ std::int32_t ZELBRIDGE_STDCALL LOOP_ReceiveNonZELString(ConnectionId id, Word bu
 } // extern "C"
 
 // Every operation of the contract is here, with the contract's own argument list.
-#define LOOPBACK_FOLLOWS_CONTRACT(name, params, args, description)                                                    \
+#define LOOPBACK_FOLLOWS_CONTRACT(name, params, args, description, families)                                                    \
     static_assert(std::is_same_v<decltype(&LOOP_##name), zelbridge::DriverFunction<zelbridge::Operation::name>>, \
                   "LOOP_" #name " must take the argument list of the driver contract");
 ZELBRIDGE_DRIVER_OPERATIONS(LOOPBACK_FOLLOWS_CONTRACT)

@@ -26,6 +26,10 @@ constexpr std::size_t kLargestFile = 16 << 20;
 constexpr std::int64_t kLongestDelayMs = 24 * 60 * 60 * 1000;
 constexpr std::int64_t kMostDecimals = 17;
 
+// Free text on any entry saying where it came from, for the reader: what
+// `zelbridge describe` writes to name the records an entry was derived from.
+constexpr char kSource[] = "source";
+
 // A value the checks reject, and why.
 struct Invalid {
     Pointer where;
@@ -68,8 +72,11 @@ public:
         Expect(value_.is_object(), "an object");
         for (const auto& member : value_.items()) {
             if (std::find_if(keys.begin(), keys.end(), [&](const char* key) { return member.key() == key; }) !=
-                keys.end())
+                keys.end()) {
+                if (member.key() == kSource)
+                    Node(member.value(), where_ / member.key()).Text();
                 continue;
+            }
             std::string known;
             for (const char* key : keys)
                 known += (known.empty() ? "" : ", ") + std::string(key);
@@ -182,12 +189,12 @@ public:
         for (const Node& axis : ItemsOf(root, "axes"))
             AddAxis(axis);
         for (const Node& command : ItemsOf(root, "commands")) {
-            command.ExpectObject({"command", "answer", "delay_ms"});
+            command.ExpectObject({"command", "answer", "answers", "delay_ms", kSource});
             std::vector<CommandPattern> forms = FormsOf(command.At("command", kCommandText));
             std::size_t fewestFields = forms.front().FieldCount();
             for (const CommandPattern& form : forms)
                 fewestFields = std::min(fewestFields, form.FieldCount());
-            AddRules(std::move(forms), AnswerOf(command, fewestFields));
+            AddRules(std::move(forms), AnswersOf(command, fewestFields));
         }
         for (const Node& error : errors) {
             if (const std::optional<Node> command = error.Find("command")) {
@@ -218,7 +225,7 @@ private:
 
     void AddError(const Node& error)
     {
-        error.ExpectObject({"code", "text", "command"});
+        error.ExpectObject({"code", "text", "command", kSource});
         const Node codeNode = error.At("code", "a whole number: the code GetError reports");
         const std::int32_t code = CodeOf(codeNode);
         if (code == kNoError)
@@ -253,7 +260,8 @@ private:
 
     void AddProperty(const Node& node)
     {
-        node.ExpectObject({"get", "set", "initial", "min", "max", "units", "decimals", "limit_error", "delay_ms"});
+        node.ExpectObject(
+            {"get", "set", "initial", "min", "max", "units", "decimals", "limit_error", "delay_ms", kSource});
         Property property{};
         property.initial = node.At("initial", "a number: the value before any command").Number();
         if (const std::optional<Node> min = node.Find("min"))
@@ -288,7 +296,8 @@ private:
     void AddAxis(const Node& node)
     {
         std::vector<const char*> keys{"name",     "initial",      "home_position", "min",      "max",
-                                      "velocity", "acceleration", "units",         "decimals", "limit_error"};
+                                      "velocity", "acceleration", "units",         "decimals", "limit_error",
+                                      kSource};
         for (const auto& command : kAxisCommands)
             keys.push_back(command.key);
         node.ExpectObject(keys);
@@ -331,26 +340,60 @@ private:
         }
     }
 
-    // The answer at `node`, which may quote as many numbers as its command has fields.
-    static Response AnswerOf(const Node& node, std::size_t fields)
+    // An answer's text, which may quote as many numbers as its command has fields.
+    static std::string AnswerText(const Node& answer, std::size_t fields)
     {
-        const Node answer = node.At("answer", "a string: the text the command answers");
-        Response response(Response::Action::Answer);
-        response.answer = answer.Text();
-        const std::string zero = ZeroReference(response.answer);
+        std::string text = answer.Text();
+        const std::string zero = ZeroReference(text);
         if (!zero.empty())
             answer.Fail("quotes " + zero + ", but the numbers of a command count from {1}");
-        const std::size_t quoted = HighestReference(response.answer);
+        const std::size_t quoted = HighestReference(text);
         if (quoted > fields)
             answer.Fail("quotes {" + std::to_string(quoted) + "}, but its command has " + std::to_string(fields) +
                         " {number} field(s)");
+        return text;
+    }
+
+    // The answer at `node`.
+    static Response AnswerOf(const Node& node, std::size_t fields)
+    {
+        Response response(Response::Action::Answer);
+        response.answer = AnswerText(node.At("answer", "a string: the text the command answers"), fields);
+        response.delay = DelayOf(node);
+        return response;
+    }
+
+    // A command's "answer", or its "answers": none, one, or several in turn.
+    Response AnswersOf(const Node& node, std::size_t fields)
+    {
+        const std::optional<Node> list = node.Find("answers");
+        if (!list)
+            return AnswerOf(node, fields);
+        if (node.Find("answer"))
+            list->Fail("stands instead of \"answer\", not beside it");
+        std::vector<std::string> texts;
+        for (const Node& item : list->Items())
+            texts.push_back(AnswerText(item, fields));
+        if (texts.empty()) {
+            if (const std::optional<Node> delay = node.Find("delay_ms"))
+                delay->Fail("applies to an answer, and \"answers\" lists none");
+            return Response(Response::Action::Accept);
+        }
+        Response response(Response::Action::Answer);
+        if (texts.size() == 1) {
+            response.answer = std::move(texts.front());
+        } else {
+            response.action = Response::Action::AnswerInTurn;
+            response.answers = std::move(texts);
+            response.index = description_->answersInTurn++;
+        }
         response.delay = DelayOf(node);
         return response;
     }
 
     void SetUnknownCommand(const Node& node)
     {
-        node.ExpectObject({"answer", "error", "delay_ms"});
+        node.ExpectObject({"answer", "error", "delay_ms", kSource});
         const std::optional<Node> error = node.Find("error");
         const bool answer = node.Find("answer").has_value();
         if (error && answer)
@@ -445,9 +488,10 @@ LoadedDescription Parse(std::string_view text, const std::string& fileName)
 
 const Response* Description::Find(std::string_view command, std::vector<Number>& numbers) const
 {
-    for (const CommandRule& rule : rules)
-        if (rule.pattern.Match(command, numbers))
-            return &rule.response;
+    for (const bool literal : {true, false})
+        for (const CommandRule& rule : rules)
+            if ((rule.pattern.FieldCount() == 0) == literal && rule.pattern.Match(command, numbers))
+                return &rule.response;
     numbers.clear();
     return unknownCommand ? &*unknownCommand : nullptr;
 }

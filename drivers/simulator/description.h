@@ -53,6 +53,10 @@ struct Axis {
 struct Response {
     enum class Action {
         Answer,
+        // Several answers, one after the other and then from the first again.
+        AnswerInTurn,
+        // Takes the command and answers nothing.
+        Accept,
         GetProperty,
         SetProperty,
         RaiseError,
@@ -72,8 +76,10 @@ struct Response {
     Action action;
     // Answer: the text, which may quote the command's numbers as {1}, {2}, ...
     std::string answer;
-    // The index into Description::properties, or for an axis action into
-    // Description::axes.
+    // AnswerInTurn: the texts, each like `answer`.
+    std::vector<std::string> answers;
+    // The index into Description::properties, for an axis action into
+    // Description::axes, for AnswerInTurn the connection's counter of turns.
     std::size_t index = 0;
     // RaiseError: the code.
     std::int32_t error = 0;
@@ -89,13 +95,17 @@ struct CommandRule {
 struct Description {
     // Every form of every command, tried in this order, the first match
     // winning: property getters and setters, axis commands, answers,
-    // error-raising commands, the reset, each in the file's order.
+    // error-raising commands, the reset, each in the file's order; but a
+    // command written out in full before any with a {number} field, so that
+    // "MOVE X 80" can raise an error that "MOVE X {number}" does not.
     std::vector<CommandRule> rules;
     std::vector<Property> properties;
     std::vector<Axis> axes;
     std::map<std::int32_t, std::string> errors;
     // Answer or RaiseError; without it, the simulator's own kUnknownCommand.
     std::optional<Response> unknownCommand;
+    // How many AnswerInTurn responses there are, each with a counter per connection.
+    std::size_t answersInTurn = 0;
 
     // The response to a normalised command and the numbers it holds, or null.
     const Response* Find(std::string_view command, std::vector<Number>& numbers) const;

@@ -21,8 +21,11 @@ constexpr char kDescriptionVariable[] = "ZELBRIDGE_SIM";
 constexpr char kDefaultDescriptionFile[] = "Simulator.json";
 // "1" replays answers as late as they came on the recording.
 constexpr char kRecordedDelaysVariable[] = "ZELBRIDGE_SIM_RECORDED_DELAYS";
-// Longer texts are taken for a missing terminating zero.
+// Longer texts are taken for a missing terminating zero ...
 constexpr std::size_t kLongestCommand = 4096;
+// ... except on a replayed connection, where a recorded command may be as
+// long as the application made it; its recorded part is what is compared.
+constexpr std::size_t kLongestReplayedCommand = std::size_t{64} << 20;
 constexpr std::size_t kLongestPath = 32768;
 constexpr Word kHighestChainDevice = 16;
 
@@ -229,7 +232,8 @@ std::int32_t ZelCommandset(ConnectionId id, const char* command) noexcept
         return registry.With(id, [&](Session& session) {
             if (!command)
                 return static_cast<std::int32_t>(kInvalidArgument);
-            const void* end = std::memchr(command, '\0', kLongestCommand);
+            const void* end =
+                std::memchr(command, '\0', session.replaying() ? kLongestReplayedCommand : kLongestCommand);
             if (!end)
                 return static_cast<std::int32_t>(kCommandTooLong);
             return session.Execute(std::string_view(command, static_cast<const char*>(end) - command), now);

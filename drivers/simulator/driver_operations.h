@@ -11,7 +11,7 @@ namespace simulator {
 using zelbridge::ConnectionId;
 using zelbridge::Word;
 
-#define SIMULATOR_DECLARE_OPERATION(name, params, args, description) std::int32_t name params noexcept;
+#define SIMULATOR_DECLARE_OPERATION(name, params, args, description, families) std::int32_t name params noexcept;
 ZELBRIDGE_DRIVER_OPERATIONS(SIMULATOR_DECLARE_OPERATION)
 #undef SIMULATOR_DECLARE_OPERATION
 

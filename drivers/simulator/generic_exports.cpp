@@ -8,7 +8,7 @@ using zelbridge::Word;
 
 extern "C" {
 
-#define SIMULATOR_EXPORT(name, params, args, description)                                                                           \
+#define SIMULATOR_EXPORT(name, params, args, description, families)                                                                           \
     std::int32_t ZELBRIDGE_STDCALL SIM_##name params { return simulator::name args; }
 ZELBRIDGE_DRIVER_OPERATIONS(SIMULATOR_EXPORT)
 #undef SIMULATOR_EXPORT

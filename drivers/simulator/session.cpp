@@ -16,7 +16,8 @@ const char* Flag(bool set)
 
 } // namespace
 
-Session::Session(std::shared_ptr<const Description> description) : description_(std::move(description))
+Session::Session(std::shared_ptr<const Description> description)
+    : description_(std::move(description)), turns_(description_->answersInTurn, 0)
 {
     Reset();
 }
@@ -43,6 +44,14 @@ std::int32_t Session::Perform(const Response& response, const std::vector<Number
     switch (response.action) {
     case Action::Answer:
         return Queue(ExpandAnswer(response.answer, numbers), ready);
+    case Action::AnswerInTurn: {
+        std::size_t& turn = turns_[response.index];
+        const std::string& answer = response.answers[turn];
+        turn = (turn + 1) % response.answers.size();
+        return Queue(ExpandAnswer(answer, numbers), ready);
+    }
+    case Action::Accept:
+        return kNoError;
     case Action::GetProperty:
         return Queue(Format(description_->properties[response.index].format, values_[response.index]), ready);
     case Action::SetProperty: {

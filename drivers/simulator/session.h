@@ -56,6 +56,7 @@ public:
     void SetErrorCheck(bool enabled) noexcept { errorCheck_ = enabled; }
 
     const Description& description() const noexcept { return *description_; }
+    bool replaying() const noexcept { return recorded_ != nullptr; }
     // What the last command that did not follow the recording was, and what came.
     const std::string& mismatch() const noexcept { return mismatch_; }
 
@@ -80,6 +81,9 @@ private:
     std::vector<double> values_;
     std::vector<AxisMotion> axes_;
     std::deque<PendingAnswer> answers_;
+    // Per AnswerInTurn response, the answer it gives next; a reset leaves
+    // them, as it leaves the answers owed.
+    std::vector<std::size_t> turns_;
     std::int32_t error_ = 0;
     bool errorCheck_ = true;
     std::shared_ptr<const RecordedConnection> recorded_;

@@ -4,8 +4,9 @@ Starts the bench build's `zelbridge serve` on a free loopback port, then
 times "*IDN?" on the simulator: each query's wall time through the server
 (zelbridge.connect) and in process (zelbridge.System), interleaved in rounds
 so that a busy machine slows both alike, giving the median and the 99th
-percentile; then the queries per second that 4 client processes, each with
-its own session and system, get together. Run it on the bench build:
+percentile; then the queries per second that 8 client processes, each with
+its own session and system, get together, with the median and 99th
+percentile of their queries. Run it on the bench build:
 
     cmake --preset bench && cmake --build --preset bench --target Zelbridge Simulator zelbridge
     /usr/bin/python3 python/benchmarks/serve_overhead.py
@@ -47,11 +48,10 @@ def client(url, token, simulator, seconds, results):
     with remote.Server(url, token) as server:
         with server.System(simulator, "SIM_").connect_usb(STAGE) as stage:
             stage.query("*IDN?")
-            count, end = 0, time.monotonic() + seconds
+            times, end = [], time.monotonic() + seconds
             while time.monotonic() < end:
-                stage.query("*IDN?")
-                count += 1
-    results.put(count)
+                times += timed(lambda: stage.query("*IDN?"), 1)
+    results.put(times)
 
 
 def main():
@@ -59,14 +59,14 @@ def main():
     parser.add_argument("--build", default=os.path.join(REPOSITORY, "build", "bench", "bin"))
     parser.add_argument("--calls", type=int, default=2000, help="queries per round")
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--clients", type=int, default=4)
+    parser.add_argument("--clients", type=int, default=8)
     parser.add_argument("--seconds", type=float, default=5.0, help="of the run with several clients")
     options = parser.parse_args()
     simulator = os.path.join(options.build, "libSimulator.so")
     token_file = os.path.join(tempfile.mkdtemp(), "token")
     server_process = subprocess.Popen(
         [os.path.join(options.build, "zelbridge"), "serve", "--listen", "127.0.0.1:0", "--token-file", token_file,
-         "--allow-library", options.build], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+         "--allow-library", options.build, "--allow-data", os.path.dirname(STAGE)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         url = re.search(r"http://[0-9.:]+", server_process.stdout.readline()).group(0)
         token = open(token_file).read().strip()
@@ -88,10 +88,11 @@ def main():
                    for _ in range(options.clients)]
         for process in clients:
             process.start()
-        total = sum(results.get() for _ in clients)
+        times = [t for _ in clients for t in results.get()]
         for process in clients:
             process.join()
-        print(f"{options.clients} clients, each its own session and system: {total / options.seconds:.0f} queries/s")
+        print(f"{options.clients} clients, each its own session and system: {len(times) / options.seconds:.0f} queries/s, "
+              f"median {statistics.median(times):.1f} µs, p99 {percentile(times, 0.99):.1f} µs")
     finally:
         server_process.terminate()
         server_process.wait()

@@ -64,7 +64,7 @@ std::string Declarations()
            "file differs from what the tables give.\"\"\"\n\n"
            "# operation: (result, arguments after the system index, kind)\n"
            "OPERATIONS = {\n";
-#define ZELBRIDGE_PYTHON_GENERIC(name, params, args, description)                                              \
+#define ZELBRIDGE_PYTHON_GENERIC(name, params, args, description, families)                                              \
     out << "    \"" #name "\": ("                                                                           \
         << (Describe(Operation::name).result == EntryResult::NoResult ? "None" : "\"int\"") << ", "      \
         << Signature<DriverFunction<Operation::name>>::Arguments(                                           \
@@ -74,20 +74,36 @@ std::string Declarations()
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_PYTHON_GENERIC)
 #undef ZELBRIDGE_PYTHON_GENERIC
     out << "}\n\n"
+           "# What Connect calls: the first of these the driver (or family) has.\n"
+           "CONNECT_CALLS = (";
+    for (Operation operation : kConnectCalls)
+        out << "\"" << Describe(operation).name << "\", ";
+    out << ")\n\n"
            "# family prefix: {call: (result, every argument)}\n"
            "FAMILY_CALLS = {\n";
-#define ZELBRIDGE_PYTHON_FAMILY_CALL(family, prefix, resolution, operation, driver, result, parameters, arguments, \
-                                     kind, fallback)                                                             \
-    out << "        \"" #operation "\": (" << Signature<result(ZELBRIDGE_CALL*) parameters>::Result_() << ", "     \
-        << Signature<result(ZELBRIDGE_CALL*) parameters>::Arguments(FamilyArguments(#operation), 0) << "),\n";
-#define ZELBRIDGE_PYTHON_FAMILY(family, prefix, resolution, ...)                                                           \
-    out << "    \"" ZELBRIDGE_FAMILY_STRING(prefix) "\": {\n"                                                   \
-        << "        \"IsDLLAvailable\": (\"int\", ()),\n";                                                      \
-    ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_PYTHON_FAMILY_CALL, family, prefix, resolution)                              \
-    out << "    },\n";
-    ZELBRIDGE_FAMILIES(ZELBRIDGE_PYTHON_FAMILY)
-#undef ZELBRIDGE_PYTHON_FAMILY
+    // Each operation's family declaration: every parameter, the connection
+    // identifier included.
+    std::string familyCall[kDescribedOperationCount];
+#define ZELBRIDGE_PYTHON_FAMILY_CALL(name, params, args, description, families)                                  \
+    familyCall[static_cast<unsigned>(Operation::name)] =                                                          \
+        std::string("(") +                                                                                        \
+        (Describe(Operation::name).result == EntryResult::NoResult ? "None" : "\"int\"") + ", " +                \
+        Signature<DriverFunction<Operation::name>>::Arguments(FamilyArguments(Operation::name), 0) + ")";
+    ZELBRIDGE_ALL_OPERATIONS(ZELBRIDGE_PYTHON_FAMILY_CALL)
 #undef ZELBRIDGE_PYTHON_FAMILY_CALL
+    std::size_t family = 0;
+#define ZELBRIDGE_PYTHON_FAMILY(name, prefix, ...) "\"" ZELBRIDGE_FAMILY_STRING(prefix) "\"",
+    for (const char* prefix : {ZELBRIDGE_FAMILIES(ZELBRIDGE_PYTHON_FAMILY)}) {
+        out << "    " << prefix << ": {\n"
+            << "        \"IsDLLAvailable\": (\"int\", ()),\n";
+        for (const FamilyUse& use : FamilyUsesInResolutionOrder())
+            if (Exports(static_cast<Family>(family), use.operation))
+                out << "        \"" << Describe(use.operation).name << "\": "
+                    << familyCall[static_cast<unsigned>(use.operation)] << ",\n";
+        out << "    },\n";
+        ++family;
+    }
+#undef ZELBRIDGE_PYTHON_FAMILY
     out << "}\n";
     return out.str();
 }

@@ -37,18 +37,25 @@ def served(path: str) -> str:
     return "Z:" + path.replace("/", "\\") if WINDOWS else path
 
 
+def server_command():
+    return shlex.split(os.environ.get("ZELBRIDGE_SERVE", "")) or [
+        os.environ.get("ZELBRIDGE_TOOL", os.path.join(LIBRARIES, "zelbridge"))]
+
+
 @pytest.fixture(scope="module")
 def server_process(tmp_path_factory):
     folder = tmp_path_factory.mktemp("serve")
     (folder / "token").write_text(TOKEN + "\n")
+    (folder / "token").chmod(0o600)
     clock = folder / "clock"
     clock.write_text("")
-    command = shlex.split(os.environ.get("ZELBRIDGE_SERVE", "")) or [
-        os.environ.get("ZELBRIDGE_TOOL", os.path.join(LIBRARIES, "zelbridge"))]
+    command = server_command()
     environment = dict(os.environ, ZELBRIDGE_SIM_CLOCK=served(str(clock)), ZELBRIDGE_SIM=served(EXAMPLE_STAGE))
     log = open(folder / "log", "w+")
     process = subprocess.Popen(command + ["serve", "--listen", "127.0.0.1:0", "--token-file", served(str(folder / "token")),
-                                          "--allow-library", served(LIBRARIES)],
+                                          "--allow-library", served(LIBRARIES),
+                                          "--allow-data", served(os.path.dirname(EXAMPLE_STAGE)), "--allow-data", served(TESTS),
+                                          "--allow-data", served(os.path.dirname(test_answers.LATE_ANSWERS))],
                                stdout=subprocess.PIPE, stderr=log, text=True, env=environment)
     line = process.stdout.readline()
     port = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
@@ -148,6 +155,31 @@ def test_answers_that_wait_come_late_grow_or_are_shared_by_threads(server, case,
         tests[case](answers)
 
 
+@pytest.mark.parametrize("case", ["ten after a slow one", "out of step until clear"])
+def test_each_query_gets_its_own_answer_through_the_server(server, case, caplog):
+    tests = {"ten after a slow one": test_answers.test_every_query_gets_its_own_answer_after_a_slow_one_timed_out,
+             "out of step until clear":
+                 test_answers.test_an_answer_that_never_comes_puts_the_connection_out_of_step_until_clear}
+    with system(server).connect_usb(served(test_answers.LATE_ANSWERS)) as late:
+        tests[case](late, caplog)
+
+
+def test_errors_bytes_and_missing_connects_are_as_in_process(server, answers_file):
+    # The texts the package raises in process (test_failures), and bytes sent as they are.
+    cases = [("FLY", "ZelCommandset('FLY'): error -301: unknown command"),
+             (b"\xff\xfe", "ZelCommandset('\ufffd\ufffd'): error -301: unknown command"),
+             ("FLY " + "9" * 200, "ZelCommandset('FLY " + "9" * 56 + "... (204 bytes)'): error -301: unknown command")]
+    with system(server).connect_usb(served(answers_file)) as answers:
+        for command, text in cases:
+            with pytest.raises(zelbridge.ZelbridgeError) as raised:
+                answers.command(command)
+            assert (type(raised.value), str(raised.value)) == (zelbridge.ZelbridgeError, text)
+    with system(server, LOOPBACK, "LOOP_").connect_pci(0) as loopback:
+        assert loopback.query(b"ECHO caf\xe9") == "caf\ufffd"
+    with pytest.raises(NotImplementedError, match="the M329 family has no ConnectUSB; it connects with ConnectRS232"):
+        server.Family("M329").connect_usb("stage")
+
+
 def test_two_clients_at_once_each_keep_their_own_systems(server_process):
     def session(number):
         with remote.Server(server_process["url"], TOKEN) as own:
@@ -204,6 +236,11 @@ def test_the_server_refuses_what_it_must_not_do(server_process, server):
         ("POST", f"{on}/query", b'{"command": "LINK?"} // more', TOKEN, 400, "bad_request"),
         ("POST", f"{on}/command", json.dumps({"command": "x" * 70000}).encode(), TOKEN, 413, "too_large"),
         ("POST", f"{on}/command", b"[" + b"1," * 200000 + b"1]", TOKEN, 413, "too_large"),
+        # A name that is no operation, twice: the server must still be there for the second.
+        ("POST", f"{on}/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{on}/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{base}/families/M329/NoSuchOp", b'{"arguments": []}', TOKEN, 404, "not_found"),
+        ("POST", f"{base}/families/NoSuchFamily/ConnectRS232", b"", TOKEN, 404, "not_found"),
         ("POST", f"{on}/SetQMC", b'{"arguments": [1, 2, 3]}', TOKEN, 501, "not_served"),
         ("POST", f"{on}/OpenQxStagesEditDialog", b"", TOKEN, 501, "not_served"),
         ("POST", f"{base}/families/M329/GetCurrentInterfaceId", b"", TOKEN, 501, "not_served"),

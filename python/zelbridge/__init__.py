@@ -8,8 +8,9 @@ is raised: :class:`ZelbridgeError` with the driver's code and text.
 process (a 32-bit one) or on another machine, with the same API.
 """
 from ._bridge import LIBRARY_FILE, LIBRARY_VARIABLE, Bridge, load
-from ._controller import DEFAULT_TIMEOUT, Controller, is_query
-from .errors import (FUNCTION_NOT_AVAILABLE, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable, LibraryLoadError,
+from ._answers import ANSWER_BOUND, GIVE_UP_FACTOR, SHORTEST_GIVE_UP, is_query
+from ._controller import DEFAULT_TIMEOUT, Controller
+from .errors import (FUNCTION_NOT_AVAILABLE, AnswersOutOfStep, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable, LibraryLoadError,
                      ZelbridgeError)
 from .family import FAMILIES, Family
 from .remote import connect
@@ -18,7 +19,7 @@ from .system import System
 __version__ = "1.0.0"
 
 __all__ = [
-    "AnswerTimeout", "Bridge", "Controller", "DEFAULT_TIMEOUT", "DriverNotLoaded", "FAMILIES", "FUNCTION_NOT_AVAILABLE",
-    "Family", "FunctionNotAvailable", "LIBRARY_FILE", "LIBRARY_VARIABLE", "LibraryLoadError", "System",
-    "ZelbridgeError", "connect", "is_query", "load",
+    "ANSWER_BOUND", "AnswersOutOfStep", "AnswerTimeout", "Bridge", "Controller", "DEFAULT_TIMEOUT", "DriverNotLoaded",
+    "FAMILIES", "FUNCTION_NOT_AVAILABLE", "Family", "FunctionNotAvailable", "GIVE_UP_FACTOR", "LIBRARY_FILE",
+    "LIBRARY_VARIABLE", "LibraryLoadError", "SHORTEST_GIVE_UP", "System", "ZelbridgeError", "connect", "is_query", "load",
 ]

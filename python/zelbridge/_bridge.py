@@ -47,7 +47,13 @@ class Bridge:
         self._lock = threading.Lock()
         # Both read the last-error value a failed library load leaves, so
         # ctypes must keep it before anything else can overwrite it.
-        self.define_system = self._declare("DefineSystem", _INT, (_TEXT, _TEXT), keep_os_error=True)
+        define_system = self._declare("DefineSystem", _INT, (_TEXT, _TEXT), keep_os_error=True)
+        if define_system is None:
+            # A driver library loads as well as Zelbridge does, and has no DefineSystem.
+            raise LibraryLoadError(None, f"{path} does not export DefineSystem: it is not a Zelbridge library (a "
+                                         f"driver library, perhaps); point {LIBRARY_VARIABLE} or load() at "
+                                         f"{LIBRARY_FILE}, and name the driver to System()", path)
+        self.define_system = define_system
 
     def generic(self, operation: str) -> Callable[..., Any]:
         """The generic entry point of `operation`, taking the system index first."""

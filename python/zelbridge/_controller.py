@@ -9,7 +9,9 @@ import time
 from typing import Any, Callable, List, Optional, TypeVar, Union
 
 from ._bridge import ON_WINDOWS, Bridge
-from .errors import FUNCTION_NOT_AVAILABLE, AnswerTimeout, FunctionNotAvailable, ZelbridgeError
+from ._answers import (ANSWER_BOUND, GIVE_UP_FACTOR, MOST_ANSWERS_AT_ONCE, SHORTEST_GIVE_UP, AnswerLedger, Owed,
+                       is_query, trim_answer)
+from .errors import FUNCTION_NOT_AVAILABLE, AnswersOutOfStep, AnswerTimeout, FunctionNotAvailable, ZelbridgeError
 
 DEFAULT_TIMEOUT = 5.0
 """Seconds query() and read() wait for an answer unless told otherwise."""
@@ -17,8 +19,6 @@ DEFAULT_TIMEOUT = 5.0
 # The answer buffer starts at this size and grows to the largest answer
 # announced; it is kept, so a steady stream of answers allocates nothing.
 _FIRST_BUFFER = 256
-# An announced size beyond this is taken for a driver fault, not allocated.
-_LARGEST_ANSWER = 1 << 24
 # Polling for an answer: at once, then after pauses that double up to the
 # longest, so a quick answer is seen quickly and a slow one costs little.
 _FIRST_PAUSE = 0.0001
@@ -27,17 +27,11 @@ _ERROR_TEXT_SIZE = 512
 _LONGEST_ERROR_TEXT = 1 << 16
 # A command named in an exception is cut to this many characters.
 _LONGEST_SHOWN_COMMAND = 80
-_BLANKS = " \t\r\n"
+# A buffer grown past this for one long answer is let go after it.
+_KEPT_BUFFER = 1 << 20
 
 logger = logging.getLogger("zelbridge")
 """Where answers that came after their query gave up are set aside."""
-
-
-def is_query(command: str) -> bool:
-    """Whether `command` asks for an answer: its first word ends in "?"
-    ("*IDN?", "POS? X"). The zelbridge tool keeps the same rule."""
-    words = command.strip(_BLANKS).split(None, 1)
-    return bool(words) and words[0].endswith("?")
 
 _CONNECTION_OPERATIONS = (
     ("_get_error", "GetError"),
@@ -72,8 +66,13 @@ class Controller:
         self._size_pointer = ctypes.byref(self._size)
         self._connected = False
         self._error_check = True
-        # Queries that timed out, whose answers may still come.
-        self._late: List[str] = []
+        self._ledger = AnswerLedger()
+        self.answer_bound = ANSWER_BOUND
+        """Bytes of an answer returned whole: a longer one is read in full,
+        returned cut to this and logged as cut."""
+        self.give_up_factor = GIVE_UP_FACTOR
+        """An answer owed this many times its query's timeout puts the
+        connection out of step: AnswersOutOfStep until clear()."""
 
     # The entry points on the connection, bound by _bind_connection.
     _get_error: Callable[[], int]
@@ -122,37 +121,58 @@ class Controller:
 
     def command(self, text: Text) -> None:
         """Sends a command; an error the controller reports for it is raised
-        as ZelbridgeError with the driver's text."""
+        as ZelbridgeError with the driver's text. A query sent this way is
+        owed its answer, which read() returns."""
         with self._lock:
-            self._send(text)
+            command = self._encode(text)
+            query = is_query(command)
+            if query:
+                self._refuse_out_of_step(self._call_name("ZelCommandset", command))
+            self._send(command)
+            if query:
+                self._ledger.owe(self._decoded(command), time.monotonic(), DEFAULT_TIMEOUT)
 
     def read(self, timeout: Optional[float] = DEFAULT_TIMEOUT) -> str:
         """Waits up to `timeout` seconds (None: for ever) for the next answer
-        and returns it, without its trailing line end: the answer of a command
-        sent with command(), or the late answer of a query that timed out."""
+        and returns it, without its trailing line end: the answer of the
+        oldest query still owed one (sent with command(), or one that timed
+        out), else of the last command."""
         _check_timeout(timeout)
         with self._lock:
-            answer = self._receive(timeout)
-            if self._late:
-                self._late.pop(0)
-            return answer
+            self._refuse_out_of_step("read")
+            return self._await(self._ledger.oldest(), timeout, "read")
 
     def query(self, text: Text, timeout: Optional[float] = DEFAULT_TIMEOUT) -> str:
-        """Sends a command and returns its answer, as command() and read().
+        """Sends a command and returns its own answer.
 
-        An answer still pending from a query that timed out is taken first
-        and logged as a late answer (logger "zelbridge"), so that each query
-        returns its own answer."""
+        Controllers answer in the order they were asked: answers still owed to
+        earlier queries (one that timed out, or one sent with command() and
+        not read) come first and are logged (logger "zelbridge", as "late
+        answer to 'TEMP?': '21.5 C'"), never returned for this one. Its
+        timeout runs from when those answers are in. An answer owed for
+        `give_up_factor` times its timeout raises AnswersOutOfStep, here and
+        for every query after, until clear()."""
         _check_timeout(timeout)
         with self._lock:
             command = self._encode(text)
-            self._set_aside_late_answers()
+            call = self._call_name("query", command)
+            # Out of step, nobody can say whose the answers that come are: they wait for clear().
+            self._refuse_out_of_step(call)
+            self._set_aside_answers_come()
+            self._refuse_out_of_step(call)
             self._send(command)
-            try:
-                return self._receive(timeout, f"query({_shown(command).decode(self.encoding, 'replace')!r})")
-            except AnswerTimeout:
-                self._late.append(command.decode(self.encoding, "replace"))
-                raise
+            owed = self._ledger.owe(self._decoded(command), time.monotonic(), timeout)
+            return self._await(owed, timeout, call)
+
+    def clear(self) -> List[str]:
+        """Resynchronises after AnswersOutOfStep: forgets every answer owed,
+        and takes and returns (oldest first) the answers that have come."""
+        with self._lock:
+            self._ledger.reset()
+            drained = []
+            while len(drained) < MOST_ANSWERS_AT_ONCE and self._answer_ready():
+                drained.append(self._take_answer(None))
+            return drained
 
     def error(self) -> int:
         """Takes the controller's pending error code (GetError): 0 when there
@@ -214,24 +234,79 @@ class Controller:
             raise ValueError(f"the command {_shown(command)!r} holds a zero character, which would end it there")
         return command
 
-    def _send(self, text: Text) -> None:
-        command = self._encode(text)
+    def _decoded(self, command: bytes) -> str:
+        return command.decode(self.encoding, "replace")
+
+    def _call_name(self, operation: str, command: bytes) -> str:
+        """The call as an exception names it, the same in process and through a server."""
+        return f"{operation}({self._decoded(_shown(command))!r})"
+
+    def _send(self, command: bytes) -> None:
         # With error checking on, the result is the code of the command's
-        # error (0 for none); off, the driver returns 0.
+        # error (0 for none); off, the driver returns 0. A refused command is
+        # owed no answer.
         result = self._commandset(command)
         if result != 0:
             raise self._failure("ZelCommandset", self._pending_error() or result, command)
 
-    def _set_aside_late_answers(self) -> None:
-        """Logs the answers that came for queries given up on, oldest first,
-        and forgets those queries: an answer that comes later still cannot
-        be told from the next query's."""
-        while self._late:
-            query = self._late.pop(0)
-            if self._answer_ready():
-                logger.warning("late answer to %r: %r", query, self._take_answer())
+    def _refuse_out_of_step(self, call: str) -> None:
+        missing = self._ledger.missing
+        if missing is not None:
+            raise AnswersOutOfStep(call, None, _out_of_step_text(missing, self.give_up_factor), missing.query)
+
+    def _set_aside(self, owed: Owed, answer: str) -> None:
+        logger.warning("%s answer to %r: %r", "late" if owed.late else "unread", owed.query, answer)
+
+    def _set_aside_answers_come(self) -> None:
+        """Logs the answers that have come for earlier queries, oldest first;
+        past its bound, an answer still owed puts the connection out of step."""
+        for _ in range(MOST_ANSWERS_AT_ONCE):
+            if not self._answer_ready():
+                break
+            owed = self._ledger.oldest()
+            answer = self._take_answer(owed)
+            self._ledger.settle()
+            if owed is None:
+                logger.warning("unread answer to an earlier command: %r", answer)
             else:
-                logger.warning("no answer to %r came; the next answer is taken for the next query's", query)
+                self._set_aside(owed, answer)
+        self._ledger.check_bound(time.monotonic(), self.give_up_factor)
+
+    def _await(self, owed: Optional[Owed], timeout: Optional[float], call: str) -> str:
+        """Waits for the answer of `owed` (None: the next answer, owed to no
+        query), handing the answers of older queries to the log. Its own
+        timeout starts once it is the oldest owed."""
+        deadline: Optional[float] = None
+        pause = _FIRST_PAUSE
+        while True:
+            if self._answer_ready():
+                oldest = self._ledger.oldest()
+                answer = self._take_answer(oldest)
+                self._ledger.settle()
+                if oldest is owed or oldest is None:
+                    return answer
+                self._set_aside(oldest, answer)
+                continue
+            # The clock is read only once there is something to wait for.
+            now = time.monotonic()
+            own_turn = self._ledger.oldest() in (owed, None)
+            if not own_turn and self._ledger.check_bound(now, self.give_up_factor):
+                self._refuse_out_of_step(call)
+            if own_turn:
+                if deadline is None:
+                    deadline = now + timeout if timeout is not None else math.inf
+                elif now >= deadline:
+                    # A missing ZelGetAnswerSize, too, reports no answer.
+                    code = self._pending_error()
+                    if code:
+                        raise self._failure("ZelGetAnswerSize", code)
+                    if owed is not None:
+                        owed.late = True
+                    raise AnswerTimeout(call, None, f"no answer within {timeout} s; an answer that comes later is "
+                                                      f"set aside, logged as a late answer (logger \"zelbridge\") by the next "
+                                                      f"query, or taken by read()")
+            time.sleep(pause)
+            pause = min(pause * 2, _LONGEST_PAUSE)
 
     def _answer_ready(self) -> bool:
         result = self._answer_size(self._size_pointer)
@@ -239,48 +314,39 @@ class Controller:
             raise self._failure("ZelGetAnswerSize", self._pending_error() or result)
         return self._size.value > 0
 
-    def _receive(self, timeout: Optional[float], call: str = "read") -> str:
-        self._wait_for_answer(timeout, call)
-        return self._take_answer()
-
-    def _take_answer(self) -> str:
+    def _take_answer(self, owed: Optional[Owed]) -> str:
+        """The answer announced, read in full; one over answer_bound is cut
+        to it, with a warning."""
         size = self._size.value
-        if size > _LARGEST_ANSWER:
-            raise ZelbridgeError("ZelGetAnswerSize", None, f"the driver announces an answer of {size} bytes")
         # One byte more than announced, whether or not the driver counted
         # the terminating zero.
         if len(self._buffer) <= size:
-            self._buffer = ctypes.create_string_buffer(size + 1)
+            try:
+                self._buffer = ctypes.create_string_buffer(size + 1)
+            except MemoryError:
+                raise ZelbridgeError("ZelGetAnswerSize", None,
+                                     f"the driver announces an answer of {size} bytes, more than there is memory for") \
+                    from None
         buffer = self._buffer
         buffer[0] = b"\0"
         result = self._answer(buffer, len(buffer))
         if result != 0:
             raise self._failure("ZelGetAnswer", self._pending_error() or result)
         # A missing ZelGetAnswer returns 0 and leaves the buffer as it was.
-        if size > 1 and not buffer.value:
+        value = buffer.value
+        if size > 1 and not value:
             code = self._pending_error()
             if code:
                 raise self._failure("ZelGetAnswer", code)
-        return buffer.value.decode(self.encoding, "replace").rstrip("\r\n")
-
-    def _wait_for_answer(self, timeout: Optional[float], call: str) -> None:
-        deadline: Optional[float] = None
-        pause = _FIRST_PAUSE
-        while not self._answer_ready():
-            # The clock is read only once there is something to wait for.
-            now = time.monotonic()
-            if deadline is None:
-                deadline = now + timeout if timeout is not None else math.inf
-            elif now >= deadline:
-                # A missing ZelGetAnswerSize, too, reports no answer.
-                code = self._pending_error()
-                if code:
-                    raise self._failure("ZelGetAnswerSize", code)
-                raise AnswerTimeout(call, None, f"no answer within {timeout} s; an answer that comes later is "
-                                                  f"set aside by the next query, logged as a late answer "
-                                                  f"(logger \"zelbridge\"), or taken by read()")
-            time.sleep(pause)
-            pause = min(pause * 2, _LONGEST_PAUSE)
+        if len(value) > self.answer_bound:
+            logger.warning("the answer to %r is %d bytes, over the bound of %d (answer_bound): cut by %d bytes",
+                           owed.query if owed else "the last command", len(value), self.answer_bound,
+                           len(value) - self.answer_bound)
+            value = value[:self.answer_bound]
+        # A large buffer is not kept for the answers after it.
+        if len(self._buffer) > _KEPT_BUFFER:
+            self._buffer = ctypes.create_string_buffer(_FIRST_BUFFER)
+        return trim_answer(value.decode(self.encoding, "replace"))
 
     def _pending_error(self) -> int:
         """GetError, asked only once a result reports a failure, and never
@@ -294,7 +360,7 @@ class Controller:
             raise self._failure(operation, self._pending_error() or result, command)
 
     def _failure(self, operation: str, code: int, command: Optional[bytes] = None) -> ZelbridgeError:
-        call = operation if command is None else f"{operation}({_shown(command).decode(self.encoding, 'replace')!r})"
+        call = operation if command is None else self._call_name(operation, command)
         if code == FUNCTION_NOT_AVAILABLE:
             return FunctionNotAvailable(call, code, self._function_missing(operation))
         return ZelbridgeError(call, code, self._error_text(code))
@@ -326,6 +392,12 @@ class Controller:
             raise self._failure(operation, self._pending_error() or result)
         self._connected = True
         return self
+
+
+def _out_of_step_text(missing: Owed, factor: float) -> str:
+    return (f"no answer to {missing.query!r} came within {factor:g} times its timeout of {missing.timeout} s (and "
+            f"{SHORTEST_GIVE_UP:g} s at least), so the "
+            f"answers that follow cannot be told apart: call clear() to forget the answers owed, then ask again")
 
 
 def _check_timeout(timeout: Optional[float]) -> None:

@@ -34,6 +34,9 @@ OPERATIONS = {
     "ReceiveNonZELString": ("int", ("text", "word"), "on_connection"),
 }
 
+# What Connect calls: the first of these the driver (or family) has.
+CONNECT_CALLS = ("ConnectPciBoard", "Connect", )
+
 # family prefix: {call: (result, every argument)}
 FAMILY_CALLS = {
     "M317_": {

@@ -48,6 +48,19 @@ class AnswerTimeout(ZelbridgeError, TimeoutError):
     """No answer came within the time given to query() or read()."""
 
 
+class AnswersOutOfStep(ZelbridgeError):
+    """An answer owed has not come within `give_up_factor` times its query's
+    timeout: the answers after it could be anyone's. `query` is the query
+    whose answer never came; every query raises this until clear()."""
+
+    def __init__(self, call: str, code: Optional[int], text: str, query: str = "") -> None:
+        super().__init__(call, code, text)
+        self.query = query
+
+    def __reduce__(self) -> Tuple[Any, ...]:
+        return (type(self), (self.call, self.code, self.text, self.query))
+
+
 class LibraryLoadError(OSError):
     """Zelbridge itself could not be loaded. `errno` (and on Windows
     `winerror`) keep the system's error; the message says what it means:

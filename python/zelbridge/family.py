@@ -6,9 +6,22 @@ from typing import Any, Callable, Optional, Union
 
 from ._bridge import Bridge, PathLike, explain_load_failure, load
 from ._controller import Controller
+from ._operations import CONNECT_CALLS, FAMILY_CALLS, OPERATIONS
 
-FAMILIES = ("M317", "M317_VB", "M318", "M329", "T520", "T5XX")
+FAMILIES = tuple(prefix.rstrip("_") for prefix in FAMILY_CALLS)
 """The families Zelbridge offers, by name."""
+
+
+def board_connect(has: Callable[[str], bool]) -> str:
+    """The call that connects a family to a board: the first of CONNECT_CALLS
+    the family has."""
+    return next((name for name in CONNECT_CALLS if has(name)), CONNECT_CALLS[-1])
+
+
+def family_lacks(name: str, operation: str, has: Callable[[str], bool]) -> str:
+    """What NotImplementedError says of a call the family `name` lacks."""
+    connects = [connect for connect, (_, _, role) in OPERATIONS.items() if role == "connect" and has(connect)]
+    return f"the {name} family has no {operation}; it connects with {', '.join(connects)}"
 
 
 class Family(Controller):
@@ -50,11 +63,23 @@ class Family(Controller):
         """Whether the family has the call `operation` ("ConnectNIgpib")."""
         return self.bridge.family(self.prefix, operation) is not None
 
+    def connect_tcpip(self, host: str, port: int) -> "Family":
+        """No family connects over TCP/IP: raises NotImplementedError naming
+        the connects the family has."""
+        with self._lock:
+            return self._connect("ConnectTCPIP", host.encode(self.encoding), port)
+
+    def connect_usb(self, description: str) -> "Family":
+        """No family connects over USB: raises NotImplementedError naming the
+        connects the family has."""
+        with self._lock:
+            return self._connect("ConnectUSB", description.encode(self.encoding))
+
     def connect_pci(self, board: int) -> "Family":
         """Connects to a board: ConnectPciBoard, or Connect where the family
         has that instead."""
         with self._lock:
-            return self._connect("ConnectPciBoard" if self.has("ConnectPciBoard") else "Connect", board)
+            return self._connect(board_connect(self.has), board)
 
     def _connect(self, operation: str, *arguments: Any) -> "Family":
         connect = self._entry(operation)
@@ -67,10 +92,7 @@ class Family(Controller):
     def _entry(self, operation: str) -> Callable[..., Any]:
         entry = self.bridge.family(self.prefix, operation)
         if entry is None:
-            connects = [name for name in ("ConnectRS232", "ConnectNIgpib", "ConnectPciBoard", "Connect",
-                                          "InterfaceSetupDlg") if self.has(name)]
-            raise NotImplementedError(f"the {self.name} family has no {operation}; it connects with "
-                                      f"{', '.join(connects)}")
+            raise NotImplementedError(family_lacks(self.name, operation, self.has))
         return entry
 
     def _bind(self, connection_id: int) -> None:

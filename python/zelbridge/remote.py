@@ -25,9 +25,11 @@ import urllib.parse
 import weakref
 from typing import Any, Callable, Dict, List, Optional, Tuple, Union
 
+from ._answers import GIVE_UP_FACTOR
 from ._controller import DEFAULT_TIMEOUT, _check_timeout, _shown, logger
-from .errors import FUNCTION_NOT_AVAILABLE, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable, ZelbridgeError
-from .family import FAMILIES
+from .errors import (FUNCTION_NOT_AVAILABLE, AnswersOutOfStep, AnswerTimeout, DriverNotLoaded, FunctionNotAvailable,
+                     ZelbridgeError)
+from .family import FAMILIES, board_connect, family_lacks
 
 DEFAULT_URL = "http://127.0.0.1:8765"
 TOKEN_VARIABLE = "ZELBRIDGE_TOKEN"
@@ -180,6 +182,8 @@ class Server:
         if self.observer:
             self.observer(method, path, status, reply)
         if status >= 400:
+            # Answers set aside before the request failed are logged all the same.
+            _log_set_aside(((reply or {}).get("error") or {}).get("late_answers", ()) if isinstance(reply, dict) else ())
             raise _failure(status, reply)
         return reply
 
@@ -260,19 +264,43 @@ def _failure(status: int, reply: Any) -> Exception:
         return DriverNotLoaded(call, code, message)
     if kind == "answer_timeout":
         return AnswerTimeout(call, None, message)
+    if kind == "answers_out_of_step":
+        return AnswersOutOfStep(call, None, message.split(": ", 1)[-1], error.get("query", ""))
     if kind in ("not_served", "not_exported"):
         return NotServed(status, kind, message)
     return ServerError(status, kind, message)
 
 
-def _command_text(text: Text) -> str:
+def _command_body(text: Text) -> Dict[str, Any]:
+    """A command as the server takes it: a text, or bytes as they are."""
     if isinstance(text, (bytes, bytearray)):
-        text = bytes(text).decode("utf-8")
-    elif not isinstance(text, str):
+        command = bytes(text)
+        if b"\0" in command:
+            raise ValueError(f"the command {_shown(command)!r} holds a zero character, which would end it there")
+        return {"command_bytes": list(command)}
+    if not isinstance(text, str):
         raise TypeError(f"a command is a str (or bytes), not {type(text).__name__}")
     if "\0" in text:
         raise ValueError(f"the command {_shown(text.encode())!r} holds a zero character, which would end it there")
-    return text
+    return {"command": text}
+
+
+def _command_bytes(body: Dict[str, Any]) -> bytes:
+    return bytes(body["command_bytes"]) if "command_bytes" in body else body["command"].encode("utf-8")
+
+
+def _named(operation: str, command: bytes) -> str:
+    """The call as an exception names it, the same as in process."""
+    return f"{operation}({_shown(command).decode('utf-8', 'replace')!r})"
+
+
+def _log_set_aside(entries: Any) -> None:
+    for entry in entries:
+        if entry.get("query") is None:
+            logger.warning("unread answer to an earlier command: %r", entry["answer"])
+        else:
+            logger.warning("%s answer to %r: %r", "late" if entry.get("late") else "unread", entry["query"],
+                           entry["answer"])
 
 
 class _Controller:
@@ -283,6 +311,8 @@ class _Controller:
         self._lock = threading.Lock()
         self._connected = False
         self._error_check = True
+        # The longest wait asked for: the server may wait behind it that long, times its give-up factor.
+        self._longest_wait = 0.0
         # The path of the system or connection, under the session.
         self._path: Optional[str] = None
 
@@ -313,45 +343,73 @@ class _Controller:
             return self._connect("InterfaceSetupDlg", window)
 
     def command(self, text: Text) -> None:
-        """Sends a command; an error the controller reports is raised."""
+        """Sends a command; an error the controller reports is raised. A
+        query sent this way is owed its answer, which read() returns."""
+        body = _command_body(text)
         with self._lock:
-            self._on("command", {"command": _command_text(text)})
+            self._named_as(_named("ZelCommandset", _command_bytes(body)), self._on, "command", body)
 
     def read(self, timeout: Optional[float] = DEFAULT_TIMEOUT) -> str:
         """Waits up to `timeout` seconds (None: for ever) for the next answer:
-        the answer of a command sent with command(), or the late answer of a
-        query that timed out."""
+        the answer of the oldest query still owed one (sent with command(),
+        or one that timed out), else of the last command."""
         _check_timeout(timeout)
         with self._lock:
             return self._wait("answer", {}, timeout, "read")
 
     def query(self, text: Text, timeout: Optional[float] = DEFAULT_TIMEOUT) -> str:
-        """Sends a command and returns its answer, in one request. An answer
-        still pending from a query that timed out is taken first and logged
-        as a late answer (logger "zelbridge")."""
+        """Sends a command and returns its own answer, as the in-process
+        query() does: answers owed to earlier queries are logged (logger
+        "zelbridge"), never returned for this one; past the server's
+        --give-up-factor, AnswersOutOfStep until clear()."""
         _check_timeout(timeout)
-        command = _command_text(text)
+        body = _command_body(text)
         with self._lock:
-            return self._wait("query", {"command": command}, timeout, f"query({_shown(command.encode()).decode()!r})")
+            return self._wait("query", body, timeout, _named("query", _command_bytes(body)))
+
+    def clear(self) -> List[str]:
+        """Resynchronises after AnswersOutOfStep: the server forgets the
+        answers owed, and the answers that have come are returned."""
+        with self._lock:
+            return self._on("clear", {})["answers"]
+
+    def _named_as(self, call: str, request: Callable[..., Any], *arguments: Any, **keywords: Any) -> Any:
+        """A request whose command error names the call as in process."""
+        try:
+            return request(*arguments, **keywords)
+        except ZelbridgeError as error:
+            if error.call.startswith("ZelCommandset(") and type(error) in (ZelbridgeError, FunctionNotAvailable):
+                raise type(error)(call, error.code, error.text) from None
+            raise
 
     def _wait(self, what: str, body: Dict[str, Any], timeout: Optional[float], call: str) -> str:
         while True:
             milliseconds = _LONGEST_WAIT_MS if timeout is None else min(_LONGEST_WAIT_MS, round(timeout * 1000))
+            # The server may wait behind older answers up to their bound too.
+            self._longest_wait = max(self._longest_wait, milliseconds / 1000)
+            wait = milliseconds / 1000 + GIVE_UP_FACTOR * self._longest_wait
             try:
-                reply = self._on(what, dict(body, timeout_ms=milliseconds), milliseconds / 1000)
+                if what == "query":
+                    reply = self._named_as(_named("ZelCommandset", _command_bytes(body)), self._on, what,
+                                           dict(body, timeout_ms=milliseconds), wait)
+                else:
+                    reply = self._on(what, dict(body, timeout_ms=milliseconds), wait)
             except AnswerTimeout:
                 if timeout is not None:
                     raise AnswerTimeout(call, None, f"no answer within {timeout} s; an answer that comes later is set "
-                                                    f"aside by the next query, logged as a late answer (logger "
-                                                    f"\"zelbridge\"), or taken by read()") from None
+                                                    f"aside, logged as a late answer (logger \"zelbridge\") by the "
+                                                    f"next query, or taken by read()") from None
                 # For ever: the command went; from now on only its answer is awaited.
                 what, body = "answer", {}
                 continue
-            for late in reply.get("late_answers", ()):
-                if late["answer"] is None:
-                    logger.warning("no answer to %r came; the next answer is taken for the next query's", late["query"])
-                else:
-                    logger.warning("late answer to %r: %r", late["query"], late["answer"])
+            except AnswersOutOfStep as error:
+                text = error.text.replace("POST .../clear drops the answers owed",
+                                          "call clear() to forget the answers owed, then ask again")
+                raise AnswersOutOfStep(call, None, text, error.query) from None
+            _log_set_aside(reply.get("late_answers", ()))
+            if reply.get("cut_bytes"):
+                logger.warning("the answer to %r is over the server's --answer-bound: cut by %d bytes", call,
+                               reply["cut_bytes"])
             return reply["answer"]
 
     def error(self) -> int:
@@ -485,9 +543,21 @@ class Family(_Controller):
         """Connects to a board: ConnectPciBoard, or Connect where the family
         has that instead."""
         with self._lock:
-            return self._connect("ConnectPciBoard" if self.has("ConnectPciBoard") else "Connect", board)
+            return self._connect(board_connect(self.has), board)
+
+    def connect_tcpip(self, host: str, port: int) -> "Family":
+        """No family connects over TCP/IP: NotImplementedError, as in process."""
+        with self._lock:
+            return self._connect("ConnectTCPIP", host, port)
+
+    def connect_usb(self, description: str) -> "Family":
+        """No family connects over USB: NotImplementedError, as in process."""
+        with self._lock:
+            return self._connect("ConnectUSB", description)
 
     def _connect(self, operation: str, *arguments: Any) -> "Family":
+        if not self.has(operation):
+            raise NotImplementedError(family_lacks(self.name, operation, self.has))
         self._close_connection()
         self._path = None
         self._id = -1

@@ -7,6 +7,7 @@ from typing import Any, Union
 
 from ._bridge import Bridge, PathLike, explain_load_failure, last_os_error, load
 from ._controller import Controller, Text
+from ._operations import CONNECT_CALLS
 from .errors import DriverNotLoaded
 
 
@@ -69,7 +70,7 @@ class System(Controller):
         return self._translate_error(code, buffer, size)
 
     def _function_missing(self, operation: str) -> str:
-        functions = f"{self.prefix}ConnectPciBoard or {self.prefix}Connect" if operation == "Connect" \
+        functions = " or ".join(self.prefix + name for name in CONNECT_CALLS) if operation == CONNECT_CALLS[-1] \
             else self.prefix + operation
         return (f"function not available: {self.library} does not export {functions}; is the prefix right? "
                 f"`zelbridge check --driver {self.library} --prefix {self.prefix}` lists what it exports")

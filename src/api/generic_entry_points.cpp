@@ -15,20 +15,18 @@ namespace {
 
 static_assert(std::is_same_v<Word, ZelWord>, "the public word type must match the driver contract");
 
-template <Operation op>
-using EntryResultOf = std::conditional_t<Describe(op).result == EntryResult::NoResult, void, int>;
-
 template <Operation op> struct GenericEntry {
     static constexpr const OperationDescription& kDescription = Describe(op);
-    using Result = EntryResultOf<op>;
+    using Result = EntryResultType<op>;
 
     // The driver function the binding calls for this operation.
     template <typename... Words> static std::int32_t Forward(SystemBinding& system, Words... words) noexcept
     {
-        // A driver that exports both connects a PCI board through ConnectPciBoard.
-        if constexpr (op == Operation::Connect)
-            if (system.Exports(Operation::ConnectPciBoard))
-                return system.Call<Operation::ConnectPciBoard>(words...);
+        if constexpr (op == Operation::Connect) {
+            static_assert(kConnectCalls[1] == op);
+            if (system.Exports(kConnectCalls[0]))
+                return system.Call<kConnectCalls[0]>(words...);
+        }
         return system.Call<op>(words...);
     }
 
@@ -39,7 +37,7 @@ template <Operation op> struct GenericEntry {
         if (!system || !system->bound())
             return false;
         if constexpr (op == Operation::Connect)
-            return system->Reaches(Operation::ConnectPciBoard) || system->Reaches(op);
+            return system->Reaches(kConnectCalls[0]) || system->Reaches(op);
         else
             return system->Reaches(op);
     }
@@ -151,8 +149,8 @@ using zelbridge::Word;
 
 // The definition must match the header's declaration exactly, or the two
 // C functions of one name do not compile.
-#define ZELBRIDGE_DEFINE_GENERIC_ENTRY_POINT(name, params, args, description)                                   \
-    extern "C" zelbridge::EntryResultOf<zelbridge::Operation::name> ZELBRIDGE_CALL name                          \
+#define ZELBRIDGE_DEFINE_GENERIC_ENTRY_POINT(name, params, args, description, families)                                   \
+    extern "C" zelbridge::EntryResultType<zelbridge::Operation::name> ZELBRIDGE_CALL name                          \
         ZELBRIDGE_GENERIC_WITH_INDEX(description, int index, params)                                            \
     {                                                                                                           \
         return zelbridge::GenericEntry<zelbridge::Operation::name>::Call                                        \

@@ -47,7 +47,7 @@ public:
 #define ZELBRIDGE_BINDING_WORDS_OnConnection(connection, ...) (__VA_ARGS__)
 #define ZELBRIDGE_BINDING_WORDS(description, list)                                                              \
     ZELBRIDGE_BINDING_APPLY(ZELBRIDGE_BINDING_JOIN(ZELBRIDGE_BINDING_WORDS_, ZELBRIDGE_BINDING_KIND description), list)
-#define ZELBRIDGE_BINDING_OPERATION(name, params, args, description)                                            \
+#define ZELBRIDGE_BINDING_OPERATION(name, params, args, description, families)                                            \
     std::int32_t name ZELBRIDGE_BINDING_WORDS(description, params) noexcept                                     \
     {                                                                                                           \
         return Call<Operation::name> ZELBRIDGE_BINDING_WORDS(description, args);                                \

@@ -20,6 +20,11 @@ CallRecorder detail::theCallRecorder __attribute__((init_priority(101)))(platfor
 
 namespace {
 
+// The thread numbers: the last one given, and each thread's own.
+std::atomic<std::uint32_t> lastThreadNumber{0};
+// The number is the slot's value itself (see ThreadSlot for why not thread_local).
+platform::ThreadSlot threadNumberSlot;
+
 std::int64_t NowNs() noexcept
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -28,6 +33,15 @@ std::int64_t NowNs() noexcept
 
 } // namespace
 
+// Said when the module attaches, as the trace stream's warning is.
+void CallRecorder::SayWarning() noexcept
+{
+    if (warning_[0] == '\0')
+        return;
+    platform::DebugOutput(warning_);
+    warning_[0] = '\0';
+}
+
 CallRecorder::CallRecorder(const char* path)
 {
     if (!path || *path == '\0')
@@ -35,16 +49,49 @@ CallRecorder::CallRecorder(const char* path)
     char reason[256] = "";
     std::unique_ptr<recording::RecordFile> file = std::make_unique<recording::RecordFile>();
     if (!file->Open(path, reason, sizeof reason)) {
-        std::string message = "Zelbridge: the recording file named by ZELBRIDGE_RECORD, \"";
-        message.append(path).append("\", cannot be opened (").append(reason).append("); nothing is recorded\n");
-        platform::DebugOutput(message.c_str());
+        std::snprintf(warning_, sizeof warning_,
+                      "Zelbridge: the recording file named by ZELBRIDGE_RECORD, \"%s\", cannot be opened (%s); nothing is "
+                      "recorded\n",
+                      path, reason);
         return;
     }
     file_ = file.release();
     processId_ = platform::ProcessId();
     on_ = true;
-    if (this == &Instance())
+    if (this == &Instance()) {
         SetCallWriter(kRecordingWrites, true);
+        platform::OnFork(BeforeFork, AfterForkInParent, AfterForkInChild);
+    }
+}
+
+// The forking thread holds both locks across the fork, so the child finds
+// them free; it is the child's only thread, and its first.
+void CallRecorder::BeforeFork() noexcept
+{
+    CallRecorder& recorder = Instance();
+    recorder.sessionLock_.lock();
+    if (recorder.file_)
+        recorder.file_->HoldForFork();
+}
+
+void CallRecorder::AfterForkInParent() noexcept
+{
+    CallRecorder& recorder = Instance();
+    if (recorder.file_)
+        recorder.file_->ReleaseAfterFork();
+    recorder.sessionLock_.unlock();
+}
+
+void CallRecorder::AfterForkInChild() noexcept
+{
+    CallRecorder& recorder = Instance();
+    recorder.processId_ = platform::ProcessId();
+    recorder.startNs_ = 0;
+    recorder.sessionWritten_ = false;
+    lastThreadNumber = 0;
+    if (threadNumberSlot.Get())
+        threadNumberSlot.Set(nullptr);
+    AfterForkInParent();
 }
 
 CallRecorder::~CallRecorder()
@@ -59,18 +106,22 @@ void CallRecorder::Append(const recording::RecordLine& line) noexcept
     // process that has the module's code without calling it (a tool linked
     // with it) leaves no empty session. The other threads wait until it is
     // written, so that no record of theirs comes before it.
-    try {
-        std::call_once(sessionStarted_, [this] {
-            recording::RecordLine session;
-            const auto now = std::chrono::system_clock::now().time_since_epoch();
-            recording::ComposeSessionRecord(session, processId_,
-                                            std::chrono::duration_cast<std::chrono::seconds>(now).count());
-            file_->Append(session.data(), session.size());
-        });
-    } catch (...) {
-        // No session record: the call records still say their process.
+    if (!sessionWritten_.load(std::memory_order_acquire)) {
+        try {
+            const std::lock_guard<std::mutex> guard(sessionLock_);
+            if (!sessionWritten_.load(std::memory_order_relaxed)) {
+                recording::RecordLine session;
+                const auto now = std::chrono::system_clock::now().time_since_epoch();
+                recording::ComposeSessionRecord(session, processId(),
+                                                std::chrono::duration_cast<std::chrono::seconds>(now).count());
+                file_->Append(session.data(), session.size(), true);
+                sessionWritten_.store(true, std::memory_order_release);
+            }
+        } catch (...) {
+            // No session record: the call records still say their process.
+        }
     }
-    file_->Append(line.data(), line.size());
+    file_->Append(line.data(), line.size(), true);
 }
 
 void CallRecorder::Close() noexcept
@@ -94,13 +145,10 @@ double CallRecorder::Elapsed() noexcept
 
 std::uint32_t CallRecorder::ThreadNumber() noexcept
 {
-    static std::atomic<std::uint32_t> lastNumber{0};
-    // The number is the slot's value itself (see ThreadSlot for why not thread_local).
-    static platform::ThreadSlot numberSlot;
-    auto number = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(numberSlot.Get()));
+    auto number = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(threadNumberSlot.Get()));
     if (number == 0) {
-        number = ++lastNumber;
-        numberSlot.Set(reinterpret_cast<void*>(static_cast<std::uintptr_t>(number)));
+        number = ++lastThreadNumber;
+        threadNumberSlot.Set(reinterpret_cast<void*>(static_cast<std::uintptr_t>(number)));
     }
     return number;
 }

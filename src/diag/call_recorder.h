@@ -39,8 +39,8 @@ public:
     static bool Off() noexcept { return !detail::theCallRecorder.on_; }
 
     // `path` is the value of ZELBRIDGE_RECORD: null or "" records nothing; a
-    // file that cannot be opened is said once on the debug output, with its
-    // name and the system's reason, and nothing is recorded. The first
+    // file that cannot be opened is said once on the debug output by
+    // SayWarning, with its name and the system's reason, and nothing is recorded. The first
     // record of the process is preceded by its session record.
     explicit CallRecorder(const char* path);
     // The process's recorder keeps its file: see Close().
@@ -49,7 +49,10 @@ public:
     CallRecorder& operator=(const CallRecorder&) = delete;
 
     bool on() const noexcept { return on_; }
-    std::uint32_t processId() const noexcept { return processId_; }
+    void SayWarning() noexcept;
+    // The recording process: a forked child records as itself, with a
+    // session, a clock and thread numbers of its own.
+    std::uint32_t processId() const noexcept { return processId_.load(std::memory_order_relaxed); }
     // Milliseconds since the first record; the first call gives 0.
     double Elapsed() noexcept;
     // A small number per thread, counting from 1 in the order threads first record.
@@ -62,12 +65,19 @@ public:
     void Close() noexcept;
 
 private:
+    static void BeforeFork() noexcept;
+    static void AfterForkInParent() noexcept;
+    static void AfterForkInChild() noexcept;
+
     bool on_ = false;
     // Owned, but freed only by Close(): never destroyed at exit.
     recording::RecordFile* file_ = nullptr;
     std::atomic<std::int64_t> startNs_{0};
-    std::uint32_t processId_ = 0;
-    std::once_flag sessionStarted_;
+    std::atomic<std::uint32_t> processId_{0};
+    std::mutex sessionLock_;
+    std::atomic<bool> sessionWritten_{false};
+    // Why nothing is recorded, until SayWarning says it.
+    char warning_[600] = "";
 };
 
 // One call record, appended whole by Finish().

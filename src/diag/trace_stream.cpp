@@ -178,12 +178,14 @@ private:
 TraceStream detail::theTraceStream __attribute__((init_priority(101)))(platform::Setting("ZELBRIDGE_TRACE"));
 
 // A trace that was asked for and is not there is said once, on the debug
-// output, so that a wrong setting does not look like a quiet program.
+// output, so that a wrong setting does not look like a quiet program: by
+// SayWarning, when the module attaches, and not by a program that links
+// the same code for other purposes (the zelbridge tool), which would say
+// it a second time.
 TraceStream::TraceStream(const char* setting)
 {
     const char* filePrefix = "file:";
     const std::size_t filePrefixLength = std::strlen(filePrefix);
-    char said[600];
     if (setting && std::strncmp(setting, filePrefix, filePrefixLength) == 0 && setting[filePrefixLength] != '\0') {
         const char* path = setting + filePrefixLength;
         auto file = std::make_unique<RecordFile>();
@@ -192,10 +194,9 @@ TraceStream::TraceStream(const char* setting)
             file_ = file.release();
             enabled_ = true;
         } else {
-            std::snprintf(said, sizeof said,
+            std::snprintf(warning_, sizeof warning_,
                           "Zelbridge: the trace file %s named by ZELBRIDGE_TRACE cannot be opened (%s); nothing is traced\n",
                           path, reason);
-            platform::DebugOutput(said);
         }
         if (this == &Instance())
             SetCallWriter(kTraceWrites, enabled_);
@@ -204,10 +205,9 @@ TraceStream::TraceStream(const char* setting)
     debugOutput_ = setting && std::strcmp(setting, "debug") == 0;
     enabled_ = debugOutput_;
     if (!enabled_ && setting && *setting != '\0' && std::strcmp(setting, "0") != 0) {
-        std::snprintf(said, sizeof said,
+        std::snprintf(warning_, sizeof warning_,
                       "Zelbridge: ZELBRIDGE_TRACE=%s is not understood (debug, file:PATH or 0); nothing is traced\n",
                       setting);
-        platform::DebugOutput(said);
     }
     if (this == &Instance())
         SetCallWriter(kTraceWrites, enabled_);
@@ -225,6 +225,23 @@ TraceStream::~TraceStream()
         return;
     }
     CloseFile();
+}
+
+void TraceStream::SayWarning() noexcept
+{
+    if (warning_[0] == '\0')
+        return;
+    platform::DebugOutput(warning_);
+    warning_[0] = '\0';
+}
+
+void TraceStream::WriteHeldLine() noexcept
+{
+    if (!enabled_ || debugOutput_)
+        return;
+    PendingLine* const line = CurrentLine();
+    if (line && line->file == file_)
+        Emit(*line, *file_);
 }
 
 void TraceStream::CloseFile() noexcept

@@ -54,6 +54,13 @@ public:
 
     bool disabled() const noexcept { return !enabled_; }
 
+    // Says, once, on the debug output, why a trace asked for is not made.
+    void SayWarning() noexcept;
+    // Sends the calling thread's unfinished line to the file now, in one
+    // write: for an item that ends no line (the family answer echo) and must
+    // not wait for the next line, which a process that dies never writes.
+    void WriteHeldLine() noexcept;
+
 private:
     TraceStream& WriteText(const char* text);
     TraceStream& WriteSigned(std::int32_t value);
@@ -69,6 +76,8 @@ private:
     bool debugOutput_ = false;
     // Fixed when the stream is made: debug output or a file.
     bool enabled_ = false;
+    // Why a trace asked for is not made, until SayWarning says it.
+    char warning_[600] = "";
 };
 
 // Time-stamp manipulators.

@@ -26,7 +26,6 @@ public:
     bool IsAvailable() noexcept;
 
     const FamilyDescriptor& descriptor() const noexcept { return *descriptor_; }
-    const EntryPointDescriptor& EntryPoint(std::size_t slot) const noexcept { return descriptor_->entryPoints[slot]; }
     // Only valid after IsAvailable() returned true. A family's driver
     // functions are resolved in the order of its entry points.
     template <typename Driver> Driver DriverFunction(std::size_t slot) const noexcept

@@ -22,13 +22,9 @@ enum class LoadStyle {
     ShortTrace,
 };
 
-// Which trace lines an entry point writes around its forwarded call.
-enum class ForwardingKind { Plain, Silent, Command, Answer, Size, Line };
-
+// The constants of one family entry point; which trace lines it writes is
+// its FamilyTrace, a template argument of its forwarder.
 struct EntryPointDescriptor {
-    const char* exportedName;
-    unsigned argumentCount;
-    ForwardingKind kind;
     // Returned when the family library cannot be used; unused by the close calls.
     std::int32_t fallback;
     // Trace texts, each one trace item: "ZEL: <name>()\n", "ZEL: <name>(",
@@ -56,8 +52,6 @@ struct FamilyDescriptor {
     // Resolution order; a library lacking any of them is not used at all.
     const char* const* driverFunctionNames;
     std::size_t driverFunctionCount;
-    const EntryPointDescriptor* entryPoints;
-    std::size_t entryPointCount;
     AvailabilityTexts texts;
 };
 

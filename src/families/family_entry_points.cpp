@@ -1,4 +1,5 @@
-// The 90 exported family entry points, generated from the family catalog:
+// The 90 exported family entry points, generated from the family catalog and
+// the rows of the operation description:
 // once the library is loaded and while no trace or recording is written, a
 // body calls the driver at once; otherwise it hands its arguments to the
 // forwarder of its kind, which writes the trace lines around the call, and
@@ -40,34 +41,45 @@ template <typename Call, typename... Arguments>
 
 } // namespace zelbridge
 
+using zelbridge::ConnectionId;
+using zelbridge::Word;
+
 #define ZELBRIDGE_EXPORTED_NAME(prefix, operation) ZELBRIDGE_EXPORTED_NAME_(prefix, operation)
 #define ZELBRIDGE_EXPORTED_NAME_(prefix, operation) prefix##operation
+#define ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, text) "ZEL: " ZELBRIDGE_FAMILY_STRING(prefix) #operation text
 
-#define ZELBRIDGE_DEFINE_ENTRY_POINT(family, prefix, resolution, operation, driver, result, parameters, arguments,    \
-                                     kind, fallback)                                                                  \
-    extern "C" result ZELBRIDGE_CALL ZELBRIDGE_EXPORTED_NAME(prefix, operation) parameters                            \
+// The parameters are the operation's, so the definition matches the header's
+// declaration only when the description does.
+#define ZELBRIDGE_DEFINE_ENTRY_POINT(family, prefix, resolution, operation, driver, parameters, arguments, trace,      \
+                                     ordinal)                                                                         \
+    extern "C" zelbridge::EntryResultType<zelbridge::Operation::operation> ZELBRIDGE_CALL                             \
+        ZELBRIDGE_EXPORTED_NAME(prefix, operation) parameters                                                         \
     {                                                                                                                 \
-        using Driver = result(ZELBRIDGE_CALL*) parameters;                                                            \
-        constexpr auto slot = static_cast<std::size_t>(zelbridge::family_slots::family::operation);                   \
+        using Driver = zelbridge::EntryResultType<zelbridge::Operation::operation>(ZELBRIDGE_CALL*) parameters;      \
+        constexpr std::size_t slot = zelbridge::FamilySlot(zelbridge::Family::family, zelbridge::Operation::operation); \
         zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
-        if (binding.ReadyForQuietCall())                                            \
+        if (binding.ReadyForQuietCall())                                                                              \
             return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
+        static constexpr zelbridge::EntryPointDescriptor entry{                                                       \
+            zelbridge::Describe(zelbridge::Operation::operation).missingResult,                                       \
+            ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "()\n"), ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "("), \
+            ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "() - NO DLL!\n"),                                          \
+            ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "() iAnswerSize = ")};                                      \
         const auto forward = [=, &binding]() noexcept {                                                               \
-            return zelbridge::Forwarder<zelbridge::ForwardingKind::kind>::Forward<Driver>(                            \
-                binding, slot, ZELBRIDGE_FAMILY_UNPACK arguments);                                                    \
+            return zelbridge::Forwarder<zelbridge::FamilyTrace::trace>::Forward<Driver>(                              \
+                binding, slot, entry, ZELBRIDGE_FAMILY_UNPACK arguments);                                             \
         };                                                                                                            \
-        constexpr zelbridge::ArgumentKinds kinds = zelbridge::FamilyArguments(#operation);                          \
-        static_assert(kinds.count == zelbridge::ArgumentCount<Driver>::value,                                        \
-                      #operation ": the family catalog must describe each argument");                                \
+        constexpr zelbridge::ArgumentKinds kinds = zelbridge::FamilyArguments(zelbridge::Operation::operation);      \
+        static_assert(kinds.count == zelbridge::ArgumentCount<Driver>::value);                                       \
         return zelbridge::RecordedFamilyCall(ZELBRIDGE_FAMILY_STRING(ZELBRIDGE_EXPORTED_NAME(prefix, operation)),     \
                                              binding, kinds, forward, ZELBRIDGE_FAMILY_UNPACK arguments);             \
     }
+#define ZELBRIDGE_DEFINE_ENTRY_POINTS(...) ZELBRIDGE_FAMILY_ENTRIES(ZELBRIDGE_DEFINE_ENTRY_POINT, __VA_ARGS__)
+ZELBRIDGE_ALL_OPERATIONS(ZELBRIDGE_DEFINE_ENTRY_POINTS)
 
-#define ZELBRIDGE_DEFINE_FAMILY(family, prefix, resolution, ...)                                                    \
+#define ZELBRIDGE_DEFINE_AVAILABILITY_CHECK(family, prefix, ...)                                                    \
     extern "C" int ZELBRIDGE_CALL ZELBRIDGE_EXPORTED_NAME(prefix, IsDLLAvailable)(void)                             \
     {                                                                                                               \
         return zelbridge::FamilyBindingOf(zelbridge::Family::family).IsAvailable() ? 1 : 0;                         \
-    }                                                                                                               \
-    ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_DEFINE_ENTRY_POINT, family, prefix, resolution)
-
-ZELBRIDGE_FAMILIES(ZELBRIDGE_DEFINE_FAMILY)
+    }
+ZELBRIDGE_FAMILIES(ZELBRIDGE_DEFINE_AVAILABILITY_CHECK)

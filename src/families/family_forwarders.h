@@ -1,4 +1,4 @@
-// The six kinds of family entry point: the trace lines each writes around the
+// The six family traces: the trace lines each writes around the
 // availability check and the forwarded call, and its result when the family
 // library cannot be used.
 #pragma once
@@ -26,39 +26,38 @@ template <typename Result> Result Fallback(const EntryPointDescriptor& entry) no
 
 template <typename Driver, typename... Arguments>
 DriverResult<Driver, Arguments...> CallIfAvailable(FamilyBinding& family, std::size_t slot,
-                                                   Arguments... arguments) noexcept
+                                                   const EntryPointDescriptor& entry, Arguments... arguments) noexcept
 {
     if (family.IsAvailable())
         return family.DriverFunction<Driver>(slot)(arguments...);
-    return Fallback<DriverResult<Driver, Arguments...>>(family.EntryPoint(slot));
+    return Fallback<DriverResult<Driver, Arguments...>>(entry);
 }
 
 } // namespace family_forwarding
 
-template <ForwardingKind> struct Forwarder;
+template <FamilyTrace> struct Forwarder;
 
-template <> struct Forwarder<ForwardingKind::Plain> {
+template <> struct Forwarder<FamilyTrace::Plain> {
     template <typename Driver, typename... Arguments>
-    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
+    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, Arguments... arguments) noexcept
     {
-        TraceStream::Instance() << family.EntryPoint(slot).nameLine;
-        return family_forwarding::CallIfAvailable<Driver>(family, slot, arguments...);
+        TraceStream::Instance() << entry.nameLine;
+        return family_forwarding::CallIfAvailable<Driver>(family, slot, entry, arguments...);
     }
 };
 
-template <> struct Forwarder<ForwardingKind::Silent> {
+template <> struct Forwarder<FamilyTrace::Silent> {
     template <typename Driver, typename... Arguments>
-    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, Arguments... arguments) noexcept
+    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, Arguments... arguments) noexcept
     {
-        return family_forwarding::CallIfAvailable<Driver>(family, slot, arguments...);
+        return family_forwarding::CallIfAvailable<Driver>(family, slot, entry, arguments...);
     }
 };
 
-template <> struct Forwarder<ForwardingKind::Command> {
+template <> struct Forwarder<FamilyTrace::Command> {
     template <typename Driver>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, const char* command) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, const char* command) noexcept
     {
-        const EntryPointDescriptor& entry = family.EntryPoint(slot);
         TraceStream::Instance() << entry.echoOpening << id << ", \"" << command << "\")\n";
         if (family.IsAvailable())
             return family.DriverFunction<Driver>(slot)(id, command);
@@ -68,11 +67,10 @@ template <> struct Forwarder<ForwardingKind::Command> {
     }
 };
 
-template <> struct Forwarder<ForwardingKind::Answer> {
+template <> struct Forwarder<FamilyTrace::Answer> {
     template <typename Driver>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, char* answer, int size) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, char* answer, int size) noexcept
     {
-        const EntryPointDescriptor& entry = family.EntryPoint(slot);
         if (!family.IsAvailable()) {
             TraceStream::Instance() << entry.unavailableLine;
             return entry.fallback;
@@ -83,15 +81,15 @@ template <> struct Forwarder<ForwardingKind::Answer> {
         // may fill it without a terminator, or fail without writing at all.
         TraceStream::Instance() << entry.echoOpening << id << ", ," << size << ") => \"";
         TraceStream::Instance().WriteBounded(answer, size) << "\\n";
+        TraceStream::Instance().WriteHeldLine();
         return result;
     }
 };
 
-template <> struct Forwarder<ForwardingKind::Size> {
+template <> struct Forwarder<FamilyTrace::Size> {
     template <typename Driver>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, int* answerSize) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, int* answerSize) noexcept
     {
-        const EntryPointDescriptor& entry = family.EntryPoint(slot);
         TraceStream::Instance() << entry.echoOpening << id << ")\n";
         if (!family.IsAvailable()) {
             TraceStream::Instance() << entry.unavailableLine;
@@ -105,12 +103,12 @@ template <> struct Forwarder<ForwardingKind::Size> {
     }
 };
 
-template <> struct Forwarder<ForwardingKind::Line> {
+template <> struct Forwarder<FamilyTrace::Line> {
     template <typename Driver, typename... Values>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, int id, Values... values) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, Values... values) noexcept
     {
-        TraceStream::Instance() << family.EntryPoint(slot).echoOpening << id << ")\n";
-        return family_forwarding::CallIfAvailable<Driver>(family, slot, id, values...);
+        TraceStream::Instance() << entry.echoOpening << id << ")\n";
+        return family_forwarding::CallIfAvailable<Driver>(family, slot, entry, id, values...);
     }
 };
 

@@ -1,57 +1,62 @@
-// The six family descriptors, generated from the family catalog.
+// The six family descriptors, generated from the family catalog and the rows
+// of the operation description.
 #include "families/family_tables.h"
 
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace zelbridge {
 namespace {
 
-template <typename Signature> struct ArgumentCount;
-template <typename Result, typename... Arguments> struct ArgumentCount<Result(Arguments...)> {
-    static constexpr unsigned value = sizeof...(Arguments);
+// The longest driver function name, resolution prefix included, and its end.
+constexpr std::size_t kDriverNameCapacity = 48;
+
+// A family's driver function names, in resolution order.
+struct DriverNames {
+    char text[kMaxFamilyDriverFunctions][kDriverNameCapacity]{};
 };
 
-#define ZELBRIDGE_DRIVER_FUNCTION_NAME(family, prefix, resolution, operation, driver, ...)                          \
-    ZELBRIDGE_FAMILY_STRING(resolution) #driver,
+template <Family family> constexpr DriverNames MakeDriverNames(const char* resolution)
+{
+    DriverNames names{};
+    constexpr auto operations = FamilyOperations<family>();
+    static_assert(operations.size() <= kMaxFamilyDriverFunctions);
+    for (std::size_t slot = 0; slot < operations.size(); ++slot) {
+        std::size_t length = 0;
+        for (const char* part : {resolution, FamilyUseOf(operations[slot]).driverFunction})
+            for (; *part != '\0'; ++part)
+                names.text[slot][length++] = *part;
+    }
+    return names;
+}
 
-#define ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, text) "ZEL: " ZELBRIDGE_FAMILY_STRING(prefix) #operation text
-
-#define ZELBRIDGE_ENTRY_POINT_DESCRIPTOR(family, prefix, resolution, operation, driver, result, parameters, arguments, \
-                                         kind, fallback)                                                               \
-    EntryPointDescriptor{ZELBRIDGE_FAMILY_STRING(prefix) #operation,                                                   \
-                         ArgumentCount<result parameters>::value,                                                      \
-                         ForwardingKind::kind,                                                                         \
-                         fallback,                                                                                     \
-                         ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "()\n"),                                        \
-                         ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "("),                                           \
-                         ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "() - NO DLL!\n"),                              \
-                         ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "() iAnswerSize = ")},
+template <std::size_t... Slots>
+constexpr std::array<const char*, sizeof...(Slots)> NamePointers(const DriverNames& names,
+                                                                 std::index_sequence<Slots...>)
+{
+    return {names.text[Slots]...};
+}
 
 #define ZELBRIDGE_FAMILY_TABLES(family, prefix, resolution, ...)                                                    \
-    constexpr const char* family##DriverFunctions[] = {                                                             \
-        ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_DRIVER_FUNCTION_NAME, family, prefix, resolution)};                         \
-    constexpr EntryPointDescriptor family##EntryPoints[] = {                                                        \
-        ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_ENTRY_POINT_DESCRIPTOR, family, prefix, resolution)};                       \
-    static_assert(std::size(family##DriverFunctions) == static_cast<std::size_t>(family_slots::family::Count));     \
-    static_assert(std::size(family##EntryPoints) == std::size(family##DriverFunctions));                            \
-    static_assert(std::size(family##DriverFunctions) <= kMaxFamilyDriverFunctions);
+    constexpr DriverNames family##DriverNameText = MakeDriverNames<Family::family>(ZELBRIDGE_FAMILY_STRING(resolution)); \
+    constexpr auto family##DriverFunctions =                                                                        \
+        NamePointers(family##DriverNameText, std::make_index_sequence<FamilyFunctionCount(Family::family)>());
 
 ZELBRIDGE_FAMILIES(ZELBRIDGE_FAMILY_TABLES)
+#undef ZELBRIDGE_FAMILY_TABLES
 
 } // namespace
 
 #define ZELBRIDGE_AVAILABILITY_TEXT(prefix, text) "ZEL: " ZELBRIDGE_FAMILY_STRING(prefix) "IsDLLAvailable()" text
 
-#define ZELBRIDGE_FAMILY_DESCRIPTOR(family, prefix, resolution, libraryFile, loadStyle, reportsUnavailable)         \
+#define ZELBRIDGE_FAMILY_DESCRIPTOR(family, prefix, resolution, libraryFile, loadStyle, reportsUnavailable, ...)    \
     FamilyDescriptor{ZELBRIDGE_FAMILY_STRING(prefix),                                                               \
                      libraryFile,                                                                                   \
                      LoadStyle::loadStyle,                                                                          \
                      reportsUnavailable,                                                                            \
-                     family##DriverFunctions,                                                                       \
-                     std::size(family##DriverFunctions),                                                            \
-                     family##EntryPoints,                                                                           \
-                     std::size(family##EntryPoints),                                                                \
+                     family##DriverFunctions.data(),                                                                \
+                     family##DriverFunctions.size(),                                                                \
                      AvailabilityTexts{ZELBRIDGE_AVAILABILITY_TEXT(prefix, "\n"),                                   \
                                        ZELBRIDGE_AVAILABILITY_TEXT(prefix, " trying to load \""),                   \
                                        ZELBRIDGE_AVAILABILITY_TEXT(prefix, " \""),                                  \

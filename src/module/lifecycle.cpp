@@ -12,6 +12,9 @@ namespace zelbridge {
 
 void AttachModule() noexcept
 {
+    // Said by the module alone, not by a program that links its code.
+    TraceStream::Instance().SayWarning();
+    CallRecorder::Instance().SayWarning();
     ResetFamilyBindings();
 }
 

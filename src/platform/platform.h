@@ -49,16 +49,26 @@ bool QueryInstallPathValue(char* buffer, std::uint32_t& size) noexcept;
 // that the invoker cannot choose what such a program loads or writes.
 const char* Setting(const char* name) noexcept;
 
-// A file that whole records are appended to. Each AppendToFile is one write
-// at the file's end at that moment, whoever else appends to the same file, so
-// that the records of several threads or processes never mix within one.
+// A file that whole records are appended to by several threads and
+// processes. Each AppendToFile holds a lock of the file that every process
+// appending through it takes (fcntl on POSIX, LockFileEx on Windows), so no
+// other writer's bytes land inside one record, and a write the system cuts
+// short is finished under the same lock. With `onFreshLine`, a file that does
+// not end with a line end (its last writer died in the middle of a record)
+// gets one first, so that the record starts on a line of its own.
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 // Opens `path` for appending, creating it; kNoFile when it cannot be opened,
 // with the system's reason in `reason` (always terminated).
 FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept;
-bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept;
+bool AppendToFile(FileHandle file, const char* data, std::size_t length, bool onFreshLine) noexcept;
 void CloseFile(FileHandle file) noexcept;
+
+// Runs `prepare` in the thread that forks, before the fork, then `parent` in
+// the parent and `child` in the new process, where only that thread runs:
+// what the module keeps per process (its identifier, its locks) is made the
+// child's own. Windows has no fork: nothing is registered there.
+void OnFork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
 
 std::uint32_t ProcessId() noexcept;
 

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,18 +105,19 @@ const char* Setting(const char* name) noexcept
 
 FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept
 {
-    const int file = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // Read access to see how the file ends, write access for its lock.
+    const int file = ::open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (file < 0 && capacity > 0)
         std::snprintf(reason, capacity, "%s", std::strerror(errno));
     return file < 0 ? kNoFile : file;
 }
 
-bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+namespace {
+
+bool WriteWhole(int file, const char* data, std::size_t length) noexcept
 {
-    // One write for the whole record; a signal that cuts it short leaves the
-    // rest to a second write rather than losing it.
     while (length > 0) {
-        const ssize_t written = ::write(static_cast<int>(file), data, length);
+        const ssize_t written = ::write(file, data, length);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -124,6 +126,41 @@ bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcep
         length -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+bool LockWhole(int file, short type) noexcept
+{
+    struct flock whole {};
+    whole.l_type = type;
+    whole.l_whence = SEEK_SET;
+    while (::fcntl(file, F_SETLKW, &whole) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+bool EndsWithLineEnd(int file) noexcept
+{
+    struct stat status {};
+    if (::fstat(file, &status) != 0 || status.st_size == 0)
+        return true;
+    char last = '\n';
+    return ::pread(file, &last, 1, status.st_size - 1) != 1 || last == '\n';
+}
+
+} // namespace
+
+bool AppendToFile(FileHandle file, const char* data, std::size_t length, bool onFreshLine) noexcept
+{
+    const int handle = static_cast<int>(file);
+    // A file system without locks (some network ones) still gets the record
+    // in as few writes as the system allows.
+    const bool locked = LockWhole(handle, F_WRLCK);
+    const bool whole = (!onFreshLine || EndsWithLineEnd(handle) || WriteWhole(handle, "\n", 1)) && WriteWhole(handle, data, length);
+    if (locked)
+        LockWhole(handle, F_UNLCK);
+    return whole;
 }
 
 void CloseFile(FileHandle file) noexcept
@@ -135,6 +172,12 @@ void CloseFile(FileHandle file) noexcept
 std::uint32_t ProcessId() noexcept
 {
     return static_cast<std::uint32_t>(::getpid());
+}
+
+// The C library forgets the handlers of a library that is unloaded.
+void OnFork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept
+{
+    ::pthread_atfork(prepare, parent, child);
 }
 
 namespace native {

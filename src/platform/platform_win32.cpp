@@ -115,7 +115,7 @@ const char* Setting(const char* name) noexcept
 FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity) noexcept
 {
     // Append access without write access makes every write land at the
-    // file's end; read access lets AppendToFile lock it.
+    // file's end; read access lets AppendToFile lock it and see how it ends.
     const HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -126,7 +126,37 @@ FileHandle OpenForAppending(const char* path, char* reason, std::size_t capacity
     return reinterpret_cast<FileHandle>(file);
 }
 
-bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcept
+namespace {
+
+bool WriteWhole(HANDLE handle, const char* data, std::size_t length) noexcept
+{
+    while (length > 0) {
+        DWORD written = 0;
+        const DWORD part = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+        if (!::WriteFile(handle, data, part, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        length -= written;
+    }
+    return true;
+}
+
+bool EndsWithLineEnd(HANDLE handle) noexcept
+{
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(handle, &size) || size.QuadPart == 0)
+        return true;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>((size.QuadPart - 1) & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+    char last = '\n';
+    DWORD read = 0;
+    return !::ReadFile(handle, &last, 1, &read, &at) || read != 1 || last == '\n';
+}
+
+} // namespace
+
+bool AppendToFile(FileHandle file, const char* data, std::size_t length, bool onFreshLine) noexcept
 {
     // Not every implementation makes an append one step with respect to
     // other handles (Wine seeks to the end, then writes), so the writers of
@@ -136,9 +166,7 @@ bool AppendToFile(FileHandle file, const char* data, std::size_t length) noexcep
     turn.Offset = 0xFFFFFFFEu;
     turn.OffsetHigh = 0x7FFFFFFFu;
     const bool locked = ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
-    DWORD written = 0;
-    const bool whole =
-        ::WriteFile(handle, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    const bool whole = (!onFreshLine || EndsWithLineEnd(handle) || WriteWhole(handle, "\n", 1)) && WriteWhole(handle, data, length);
     if (locked)
         ::UnlockFileEx(handle, 0, 1, 0, &turn);
     return whole;
@@ -154,6 +182,8 @@ std::uint32_t ProcessId() noexcept
 {
     return ::GetCurrentProcessId();
 }
+
+void OnFork(void (*)(), void (*)(), void (*)()) noexcept {}
 
 namespace native {
 

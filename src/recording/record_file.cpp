@@ -9,13 +9,13 @@ bool RecordFile::Open(const char* path, char* reason, std::size_t capacity) noex
     return file_ != platform::kNoFile;
 }
 
-void RecordFile::Append(const char* text, std::size_t length) noexcept
+void RecordFile::Append(const char* text, std::size_t length, bool onFreshLine) noexcept
 {
     try {
-        // The lock keeps this process's threads in turn; the file's append
-        // mode keeps other processes' records from landing inside one.
+        // This lock keeps this process's threads in turn; the file's lock,
+        // other processes.
         const std::lock_guard<std::mutex> guard(lock_);
-        platform::AppendToFile(file_, text, length);
+        platform::AppendToFile(file_, text, length, onFreshLine);
     } catch (...) {
         // A record that cannot be written is lost; the caller's call goes on.
     }

@@ -1,17 +1,19 @@
 // Reading a recording: one JSON object per line, sorted by process into the
-// connections it was made on. Whatever is wrong with a record is said in
-// words with its number, for a file a customer may have cut or edited.
+// connections it was made on. A record the reader cannot use is named with
+// its number, its offset and why, and reading goes on at the next line: a
+// file several processes wrote survives one of them dying mid-record.
 #include "recording/recording_reader.h"
 
 #include "api/driver_contract.h"
 #include "families/family_catalog.h"
+#include "recording/recorded_entries.h"
 #include "recording/recording_format.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <set>
 #include <stdexcept>
@@ -22,37 +24,32 @@ namespace {
 
 using json = nlohmann::json;
 
-// What a record's operation does to the connections, as the table of
-// operations says; family calls share the generic names, and the few
-// family calls that are not generic operations say it by their parameters.
+// What a record's operation does to the connections, as the description of
+// the operations says; family calls share the operations' names.
 enum class Role { kConnect, kOnConnection, kOther };
 
-struct FamilyCall {
-    const char* name;
-    bool onConnection;
-};
-#define ZELBRIDGE_FAMILY_CALL(context, operation, function, result, parameters, arguments, ...)                       \
-    FamilyCall{#operation, std::string_view(#parameters).rfind("(int id", 0) == 0},
-constexpr FamilyCall kFamilyCalls[] = {ZELBRIDGE_FAMILY_OPERATIONS(ZELBRIDGE_FAMILY_CALL, 0)};
-#undef ZELBRIDGE_FAMILY_CALL
+const OperationDescription* GenericOperation(std::string_view operation)
+{
+    for (const OperationDescription& description : kOperations)
+        if (operation == description.name)
+            return &description;
+    return nullptr;
+}
 
 Role RoleOf(std::string_view operation)
 {
-    for (const OperationDescription& description : kOperations) {
+    for (const OperationDescription& description : kDescribedOperations) {
         if (operation != description.name)
             continue;
         if (description.kind == OperationKind::Connect)
             return Role::kConnect;
         return description.kind == OperationKind::OnConnection ? Role::kOnConnection : Role::kOther;
     }
-    for (const FamilyCall& call : kFamilyCalls)
-        if (operation == call.name)
-            return call.onConnection ? Role::kOnConnection : Role::kOther;
     return Role::kOther;
 }
 
-// A record the reader cannot use, said in words.
-class BadRecord : public std::runtime_error {
+// A file this reader must not read at all.
+class Refused : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -60,6 +57,14 @@ public:
 std::string Quoted(const char* field)
 {
     return std::string("\"") + field + "\"";
+}
+
+// A text from the file in a message: escaped, on one line, and short.
+std::string QuotedFromFile(const std::string& text)
+{
+    constexpr std::size_t kLongest = 60;
+    const std::string shown = json(text.substr(0, kLongest)).dump(-1, ' ', true, json::error_handler_t::replace);
+    return text.size() > kLongest ? shown.substr(0, shown.size() - 1) + "...\"" : shown;
 }
 
 // The recorder writes each byte outside printable ASCII as one code point
@@ -82,28 +87,172 @@ std::string Bytes(const std::string& utf8)
     return bytes;
 }
 
-std::int64_t WholeNumber(const json& value, const char* field)
+// A whole number as JSON Schema counts one: 7 and 7.0 alike.
+std::optional<double> Whole(const json& value)
 {
-    if (!value.is_number_integer())
-        throw BadRecord(Quoted(field) + " must be a whole number");
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
-        throw BadRecord(Quoted(field) + " is too large");
-    return value.get<std::int64_t>();
+    if (value.is_number_integer())
+        return value.get<double>();
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (std::isfinite(number) && std::floor(number) == number)
+            return number;
+    }
+    return std::nullopt;
 }
 
-std::int32_t Integer(const json& value, const char* field)
-{
-    const std::int64_t number = WholeNumber(value, field);
-    if (number < INT32_MIN || number > INT32_MAX)
-        throw BadRecord(Quoted(field) + " does not fit 32 bits");
-    return static_cast<std::int32_t>(number);
-}
+constexpr double kInt32Low = -2147483648.0;
+constexpr double kInt32High = 2147483647.0;
+constexpr double kProcessIdHigh = 4294967295.0;
 
-std::string Text(const json& value, const char* field)
+// The schema's rules for one record, each broken one said in words.
+class RecordRules {
+public:
+    explicit RecordRules(const json& record) : record_(record) {}
+
+    std::vector<std::string> Problems()
+    {
+        if (!record_.is_object()) {
+            problems_.push_back("a record is an object with an " + Quoted(kEntryField) + " or a " +
+                                Quoted(kFormatField));
+            return problems_;
+        }
+        if (record_.contains(kFormatField))
+            Session();
+        else if (record_.contains(kEntryField))
+            Call();
+        else
+            problems_.push_back("a record is an object with an " + Quoted(kEntryField) + " or a " +
+                                Quoted(kFormatField));
+        return problems_;
+    }
+
+private:
+    void Members(std::initializer_list<const char*> allowed, const char* kind)
+    {
+        for (const auto& member : record_.items()) {
+            if (std::none_of(allowed.begin(), allowed.end(), [&](const char* name) { return member.key() == name; }))
+                problems_.push_back(QuotedFromFile(member.key()) + " is not a member of " + kind);
+        }
+    }
+
+    void Required(const char* field)
+    {
+        if (!record_.contains(field))
+            problems_.push_back(Quoted(field) + " is missing");
+    }
+
+    // `value` whole and within [low, high]; `what` names it in the message.
+    void Range(const json& value, const std::string& what, double low, double high)
+    {
+        const std::optional<double> number = Whole(value);
+        if (!number)
+            problems_.push_back(what + " must be a whole number");
+        else if (*number < low || *number > high)
+            problems_.push_back(what + (*number < low ? " is below " : " is above ") +
+                                std::to_string(static_cast<long long>(*number < low ? low : high)));
+    }
+
+    void Field(const char* field, double low, double high)
+    {
+        if (record_.contains(field))
+            Range(record_[field], Quoted(field), low, high);
+    }
+
+    void Session()
+    {
+        Members({kFormatField, kVersionField, kProcessField, kStartedField}, "a session record");
+        Required(kVersionField);
+        Required(kProcessField);
+        if (!record_[kFormatField].is_string() || record_[kFormatField] != kFormatName)
+            problems_.push_back("the session record names another format than \"" + std::string(kFormatName) + "\"");
+        if (record_.contains(kVersionField)) {
+            const std::optional<double> version = Whole(record_[kVersionField]);
+            if (version && *version > kFormatVersion)
+                throw Refused("the recording is in version " + std::to_string(static_cast<long long>(std::min(*version, 1e18))) +
+                              " of its format; this zelbridge reads version " + std::to_string(kFormatVersion));
+            if (!version || *version < kFormatVersion)
+                problems_.push_back(Quoted(kVersionField) + " must be " + std::to_string(kFormatVersion));
+        }
+        Field(kProcessField, 0, kProcessIdHigh);
+        if (record_.contains(kStartedField) && !record_[kStartedField].is_string())
+            problems_.push_back(Quoted(kStartedField) + " must be a text");
+    }
+
+    void Call()
+    {
+        Members({kProcessField, kTimeField, kThreadField, kEntryField, kSystemField, kArgumentsField, kResultField,
+                 kAnswerField, kSizeField, kCutField, kAnswerLengthField},
+                "a call record");
+        for (const char* field : {kTimeField, kThreadField, kArgumentsField})
+            Required(field);
+        Field(kProcessField, 0, kProcessIdHigh);
+        if (record_.contains(kTimeField) && (!record_[kTimeField].is_number() || record_[kTimeField].get<double>() < 0))
+            problems_.push_back(Quoted(kTimeField) + " must be a number of milliseconds, 0 or more");
+        Field(kThreadField, 1, 1e300);
+        Field(kSystemField, kInt32Low, kInt32High);
+        Field(kResultField, kInt32Low, kInt32High);
+        Field(kSizeField, kInt32Low, kInt32High);
+        Field(kAnswerLengthField, 0, 1e300);
+        if (record_.contains(kAnswerField) && !record_[kAnswerField].is_string())
+            problems_.push_back(Quoted(kAnswerField) + " must be a text");
+        if (record_.contains(kCutField) && record_[kCutField] != true)
+            problems_.push_back(Quoted(kCutField) + " is only ever true");
+        if (record_.contains(kAnswerLengthField) && !(record_.contains(kCutField) && record_.contains(kAnswerField)))
+            problems_.push_back(Quoted(kAnswerLengthField) + " comes only with \"" + kCutField + "\" and \"" +
+                                kAnswerField + "\"");
+        const json& args = record_.contains(kArgumentsField) ? record_[kArgumentsField] : json::array();
+        if (!args.is_array())
+            problems_.push_back(Quoted(kArgumentsField) + " must be a list");
+        else if (std::any_of(args.begin(), args.end(), [](const json& a) { return a.is_object() || a.is_array() || a.is_boolean(); }))
+            problems_.push_back(Quoted(kArgumentsField) + " holds only numbers, texts and nulls");
+        const json& entryValue = record_[kEntryField];
+        const std::optional<EntryKind> kind = entryValue.is_string() ? KindOfEntry(entryValue.get<std::string>())
+                                                                     : std::nullopt;
+        if (!kind) {
+            problems_.push_back(Quoted(kEntryField) + (entryValue.is_string()
+                                                           ? " names no entry point the module records: " +
+                                                                 QuotedFromFile(entryValue.get<std::string>())
+                                                           : " must be a text"));
+            return;
+        }
+        Entry(entryValue.get<std::string>(), *kind, args.is_array() ? args : json::array());
+    }
+
+    // What the entry point's record must hold: a generic operation its
+    // system; a command its text and result; a family call on a connection
+    // the connection first; an error's translation the code first.
+    void Entry(const std::string& entry, EntryKind kind, const json& args)
+    {
+        const bool generic = kind == EntryKind::kGeneric && entry != "DefineSystem";
+        if (generic && !record_.contains(kSystemField))
+            problems_.push_back(Quoted(kSystemField) + " is missing from a generic call");
+        if (!generic && record_.contains(kSystemField))
+            problems_.push_back(Quoted(kSystemField) + " belongs to generic calls only");
+        const bool family = kind == EntryKind::kFamily;
+        const std::string operation = family ? entry.substr(entry.rfind('_') + 1) : entry;
+        if (family && RoleOf(operation) == Role::kOnConnection) {
+            if (args.empty())
+                problems_.push_back("a family call on a connection has the connection as its first argument");
+            else
+                Range(args[0], "the connection", kInt32Low, kInt32High);
+        }
+        if (operation == "TranslateError" && !args.empty())
+            Range(args[0], "the error code", kInt32Low, kInt32High);
+        if (operation == "ZelCommandset") {
+            const std::size_t text = family ? 1 : 0;
+            Required(kResultField);
+            if (args.size() <= text || !(args[text].is_string() || args[text].is_null()))
+                problems_.push_back("a command is recorded as text (or null), with its result");
+        }
+    }
+
+    const json& record_;
+    std::vector<std::string> problems_;
+};
+
+std::int32_t Int32(const json& value)
 {
-    if (!value.is_string())
-        throw BadRecord(Quoted(field) + " must be a text");
-    return value.get<std::string>();
+    return static_cast<std::int32_t>(*Whole(value));
 }
 
 // What a line that is not JSON is, from where the parser stopped.
@@ -115,94 +264,24 @@ std::string DescribeSyntax(const json::parse_error& error, std::string_view line
     return "the record is not a JSON object: it cannot be read from character " + std::to_string(error.byte) + " on";
 }
 
+// Where in a line a record written after a torn one starts: the recorder
+// opens every record with one of these.
+constexpr std::string_view kRecordStarts[] = {"{\"pid\":", "{\"format\":", "{\"t\":"};
+
 class Reader {
 public:
     explicit Reader(Recording& recording) : recording_(recording) {}
 
-    void Read(std::size_t line, const json& record)
+    void Line(std::size_t line, std::size_t offset, std::string_view text)
     {
-        if (!record.is_object())
-            throw BadRecord("a record is an object with an " + Quoted(kEntryField) + " or a " + Quoted(kFormatField));
-        if (record.contains(kFormatField)) {
-            StartSession(line, record);
+        json parsed;
+        try {
+            parsed = json::parse(text);
+        } catch (const json::parse_error& error) {
+            Torn(line, offset, text, error);
             return;
         }
-        if (!record.contains(kEntryField))
-            throw BadRecord("a record is an object with an " + Quoted(kEntryField) + " or a " + Quoted(kFormatField));
-        const std::string entry = Text(record[kEntryField], kEntryField);
-        const std::size_t process = ProcessOf(line, record);
-        const std::size_t underscore = entry.rfind('_');
-        const std::string family = underscore == std::string::npos ? "" : entry.substr(0, underscore + 1);
-        const std::string operation = entry.substr(family.size());
-        const Role role = RoleOf(operation);
-        const json empty = json::array();
-        const json& args = record.contains(kArgumentsField) ? record[kArgumentsField] : empty;
-        if (!args.is_array())
-            throw BadRecord(Quoted(kArgumentsField) + " must be a list");
-        // Calls without a result (CloseConnection) count as 0.
-        const bool hasResult = record.contains(kResultField);
-        const std::int32_t result = hasResult ? Integer(record[kResultField], kResultField) : 0;
-        const double at = record.contains(kTimeField) && record[kTimeField].is_number() ? record[kTimeField].get<double>()
-                                                                                         : 0.0;
-        const bool generic = record.contains(kSystemField);
-        const std::size_t first = generic ? 0 : 1;
-        const bool cut = record.contains(kCutField) && record[kCutField] == true;
-
-        if (operation == "TranslateError" && hasResult && result == 0 && record.contains(kAnswerField) && !args.empty())
-            recording_.errors[Integer(args[0], "the error code")] = Bytes(Text(record[kAnswerField], kAnswerField));
-        std::string key = std::to_string(process) + " ";
-        if (generic)
-            key += "system " + std::to_string(Integer(record[kSystemField], kSystemField));
-        else if (role == Role::kConnect && hasResult && result >= 0)
-            key += family + std::to_string(result);
-        else if (role == Role::kOnConnection && !args.empty())
-            key += family + std::to_string(Integer(args[0], "the connection"));
-        else
-            return;
-
-        if (role == Role::kConnect) {
-            if (hasResult && result >= 0) {
-                auto connection = std::make_shared<RecordedConnection>();
-                connection->record = line;
-                connection->process = process;
-                connections_[process].push_back(connection);
-                current_[key] = std::move(connection);
-            }
-            return;
-        }
-        const auto found = current_.find(key);
-        if (found == current_.end())
-            return;
-        RecordedConnection& connection = *found->second;
-        if (operation == "ZelCommandset") {
-            // No text (a null pointer, or a call that reached no driver
-            // function): nothing to replay, and what follows is not the
-            // previous command's.
-            if (args.size() > first && args[first].is_null()) {
-                withoutText_.insert(key);
-                return;
-            }
-            withoutText_.erase(key);
-            if (args.size() <= first || !args[first].is_string() || !hasResult)
-                throw BadRecord("a command is recorded as text, with its result");
-            RecordedCommand command;
-            command.record = line;
-            command.text = Bytes(args[first].get<std::string>());
-            command.cut = cut;
-            command.result = result;
-            command.atMs = at;
-            connection.commands.push_back(std::move(command));
-            return;
-        }
-        if (connection.commands.empty() || withoutText_.count(key))
-            return;
-        RecordedCommand& command = connection.commands.back();
-        if (operation == "ZelGetAnswer" && hasResult && result == 0 && record.contains(kAnswerField))
-            command.answers.push_back(AnswerOf(line, record, at - command.atMs, cut));
-        else if (operation == "GetError" && result != 0 && command.error == 0)
-            command.error = result;
-        else if (operation == "CloseConnection")
-            current_.erase(found);
+        Record(line, offset, parsed);
     }
 
     void Finish()
@@ -212,42 +291,228 @@ public:
     }
 
 private:
+    void Fault(std::size_t line, std::size_t offset, FaultKind kind, std::string reason)
+    {
+        recording_.faults.push_back(RecordFault{line, offset, kind, std::move(reason)});
+    }
+
+    // The line is named; a record that a later writer appended onto it is
+    // read, since its own bytes are whole.
+    void Torn(std::size_t line, std::size_t offset, std::string_view text, const json::parse_error& error)
+    {
+        for (std::size_t at = 1; at < text.size(); ++at) {
+            at = text.find("{\"", at);
+            if (at == std::string_view::npos)
+                break;
+            const std::string_view rest = text.substr(at);
+            if (std::none_of(std::begin(kRecordStarts), std::end(kRecordStarts),
+                             [&](std::string_view start) { return rest.substr(0, start.size()) == start; }))
+                continue;
+            json appended = json::parse(rest, nullptr, false);
+            if (appended.is_discarded() || !appended.is_object())
+                continue;
+            Fault(line, offset, FaultKind::kUnreadable,
+                  "the record is cut short after " + std::to_string(at) +
+                      " characters, and the next record was written onto it: its writer ended in the middle of it");
+            Record(line, offset + at, appended);
+            return;
+        }
+        Fault(line, offset, FaultKind::kUnreadable, DescribeSyntax(error, text));
+    }
+
+    void Record(std::size_t line, std::size_t offset, const json& record)
+    {
+        const std::vector<std::string> problems = RecordRules(record).Problems();
+        if (!problems.empty()) {
+            std::string reason;
+            for (const std::string& problem : problems)
+                reason += (reason.empty() ? "" : "; ") + problem;
+            Fault(line, offset, FaultKind::kInvalid, std::move(reason));
+            return;
+        }
+        if (record.contains(kFormatField)) {
+            StartSession(line, record);
+            return;
+        }
+        std::string outOfPlace;
+        Call(line, record, outOfPlace);
+        if (!outOfPlace.empty()) {
+            Fault(line, offset, FaultKind::kOutOfPlace, std::move(outOfPlace));
+            return;
+        }
+        const EntryKind kind = *KindOfEntry(record[kEntryField].get<std::string>());
+        ++(kind == EntryKind::kGeneric ? recording_.counts.generic
+           : kind == EntryKind::kFamily ? recording_.counts.family
+                                        : recording_.counts.graph);
+    }
+
+    // Applies a call record that the rules allow; `outOfPlace` says why one
+    // cannot be placed, and then nothing is applied.
+    void Call(std::size_t line, const json& record, std::string& outOfPlace)
+    {
+        const std::string entry = record[kEntryField].get<std::string>();
+        const EntryKind kind = *KindOfEntry(entry);
+        std::optional<std::int64_t> pid;
+        if (record.contains(kProcessField))
+            pid = static_cast<std::int64_t>(*Whole(record[kProcessField]));
+        const auto session = sessions_.find(pid);
+        if (pid && session == sessions_.end()) {
+            outOfPlace = "process " + std::to_string(*pid) + " has no session record before this one";
+            return;
+        }
+        // Records without a process identifier are one process, from the first of them.
+        const std::size_t process = session != sessions_.end() ? session->second : Add(RecordedProcess{pid, "", line});
+        const bool family = kind == EntryKind::kFamily;
+        const std::string prefix = family ? entry.substr(0, entry.rfind('_') + 1) : "";
+        const std::string operation = entry.substr(prefix.size());
+        const Role role = RoleOf(operation);
+        const json& args = record[kArgumentsField];
+        const bool hasResult = record.contains(kResultField);
+        const std::int32_t result = hasResult ? Int32(record[kResultField]) : 0;
+        const double at = record[kTimeField].get<double>();
+        const bool cut = record.contains(kCutField);
+        if (kind == EntryKind::kGraph)
+            return;
+        if (operation == "DefineSystem") {
+            if (result >= 0)
+                defined_[process].insert(result);
+            return;
+        }
+        if (operation == "TranslateError" && hasResult && result == 0 && record.contains(kAnswerField) && !args.empty())
+            recording_.errors[Int32(args[0])] = Bytes(record[kAnswerField].get<std::string>());
+
+        std::string key = std::to_string(process) + " ";
+        std::string where;
+        if (!family) {
+            const std::int32_t system = Int32(record[kSystemField]);
+            if (!defined_[process].count(system)) {
+                // A call on an index that names no system reaches no driver:
+                // the module's fixed result, no text read, no answer. That is
+                // what the application did, not an edit.
+                const OperationDescription& description = *GenericOperation(operation);
+                const bool reachedNothing =
+                    std::none_of(args.begin(), args.end(), [](const json& a) { return a.is_string(); }) &&
+                    !record.contains(kAnswerField) && !record.contains(kSizeField);
+                if (reachedNothing && ((description.result == EntryResult::NoResult && !hasResult) ||
+                                       (hasResult && result == description.invalidIndexResult &&
+                                        (description.result != EntryResult::IndexIfConnected || result < 0))))
+                    return;
+                outOfPlace = "system " + std::to_string(system) + " was never defined in " + ProcessName(process) +
+                             ": no DefineSystem before this record gave it";
+                return;
+            }
+            key += "system " + std::to_string(system);
+            where = "system " + std::to_string(system);
+        } else if (role == Role::kConnect && hasResult && result >= 0) {
+            key += prefix + std::to_string(result);
+        } else if (role == Role::kOnConnection) {
+            key += prefix + std::to_string(Int32(args[0]));
+            where = prefix + " connection " + std::to_string(Int32(args[0]));
+        } else {
+            return;
+        }
+
+        if (role == Role::kConnect) {
+            if (hasResult && result >= 0) {
+                auto connection = std::make_shared<RecordedConnection>();
+                connection->record = line;
+                connection->process = process;
+                connections_[process].push_back(connection);
+                current_[key] = std::move(connection);
+                withoutText_.erase(key);
+                sizes_.erase(key);
+            }
+            return;
+        }
+        const auto found = current_.find(key);
+        const bool command = operation == "ZelCommandset";
+        const bool answer = operation == "ZelGetAnswer" && hasResult && result == 0 && record.contains(kAnswerField);
+        if (found == current_.end()) {
+            if (command || (answer && !record[kAnswerField].get<std::string>().empty()))
+                outOfPlace = std::string(command ? "a command" : "an answer") + " on " + where + ", which has no connection in " +
+                             ProcessName(process) + " at this record";
+            return;
+        }
+        RecordedConnection& connection = *found->second;
+        if (command) {
+            sizes_.erase(key);
+            // No text (a null pointer, or a call that reached no driver
+            // function): nothing to replay, and what follows is not the
+            // previous command's.
+            const json& text = args[family ? 1 : 0];
+            if (text.is_null()) {
+                withoutText_.insert(key);
+                return;
+            }
+            withoutText_.erase(key);
+            RecordedCommand recorded;
+            recorded.record = line;
+            recorded.text = Bytes(text.get<std::string>());
+            recorded.cut = cut;
+            recorded.result = result;
+            recorded.atMs = at;
+            connection.commands.push_back(std::move(recorded));
+            return;
+        }
+        if (operation == "ZelGetAnswerSize" && hasResult && result == 0 && record.contains(kSizeField)) {
+            const std::int32_t size = Int32(record[kSizeField]);
+            if (size > 0)
+                sizes_[key] = {line, size};
+            else
+                sizes_.erase(key);
+            return;
+        }
+        if (withoutText_.count(key))
+            return;
+        if (answer) {
+            if (connection.commands.empty()) {
+                if (!record[kAnswerField].get<std::string>().empty())
+                    outOfPlace = "an answer before any command on " + where + ": replay gives answers only to commands";
+                return;
+            }
+            RecordedCommand& recorded = connection.commands.back();
+            RecordedAnswer got = AnswerOf(line, record, at - recorded.atMs, cut);
+            if (got.length && *got.length < got.text.size()) {
+                outOfPlace = Quoted(kAnswerLengthField) + " is shorter than the answer recorded";
+                return;
+            }
+            const auto size = sizes_.find(key);
+            if (size != sizes_.end()) {
+                // With the terminating zero or without: drivers count either way.
+                const std::size_t length = got.length.value_or(got.text.size());
+                const auto announced = static_cast<std::size_t>(size->second.second);
+                const std::size_t sizeRecord = size->second.first;
+                sizes_.erase(size);
+                if (announced != length && announced != length + 1) {
+                    outOfPlace = "the answer is " + std::to_string(length) + " characters long, but record " +
+                                 std::to_string(sizeRecord) + " recorded its size as " + std::to_string(announced);
+                    return;
+                }
+            }
+            recorded.answers.push_back(std::move(got));
+        } else if (operation == "GetError" && result != 0 && !connection.commands.empty() &&
+                   connection.commands.back().error == 0) {
+            connection.commands.back().error = result;
+        } else if (operation == "CloseConnection") {
+            current_.erase(found);
+        }
+    }
+
     void StartSession(std::size_t line, const json& record)
     {
-        // The name is not repeated: a message is one line of the reader's own words.
-        if (Text(record[kFormatField], kFormatField) != kFormatName)
-            throw BadRecord("the session record names another format than \"" + std::string(kFormatName) + "\"");
-        if (!record.contains(kVersionField))
-            throw BadRecord("the session record has no " + Quoted(kVersionField));
-        const std::int64_t version = WholeNumber(record[kVersionField], kVersionField);
-        if (version > kFormatVersion)
-            throw BadRecord("the recording is in version " + std::to_string(version) +
-                            " of its format; this zelbridge reads version " + std::to_string(kFormatVersion));
-        if (version < 1)
-            throw BadRecord(Quoted(kVersionField) + " must be 1 or more");
+        ++recording_.counts.sessions;
         RecordedProcess process;
         process.record = line;
-        if (record.contains(kProcessField))
-            process.pid = WholeNumber(record[kProcessField], kProcessField);
+        process.pid = static_cast<std::int64_t>(*Whole(record[kProcessField]));
         if (record.contains(kStartedField))
-            process.started = Text(record[kStartedField], kStartedField);
+            process.started = record[kStartedField].get<std::string>();
         Add(std::move(process));
     }
 
-    // The process whose session the record belongs to: a process that
-    // records without a session record before is taken as starting there.
-    std::size_t ProcessOf(std::size_t line, const json& record)
+    std::string ProcessName(std::size_t process) const
     {
-        std::optional<std::int64_t> pid;
-        if (record.contains(kProcessField))
-            pid = WholeNumber(record[kProcessField], kProcessField);
-        const auto found = sessions_.find(pid);
-        if (found != sessions_.end())
-            return found->second;
-        RecordedProcess process;
-        process.pid = pid;
-        process.record = line;
-        return Add(std::move(process));
+        const RecordedProcess& named = recording_.processes[process];
+        return named.pid ? "process " + std::to_string(*named.pid) : "the records without a process identifier";
     }
 
     // A new session of a process identifier seen before is another process.
@@ -257,25 +522,22 @@ private:
         sessions_[process.pid] = index;
         recording_.processes.push_back(std::move(process));
         connections_.emplace_back();
+        defined_.emplace_back();
         return index;
     }
 
-    RecordedAnswer AnswerOf(std::size_t line, const json& record, double elapsedMs, bool cut) const
+    static RecordedAnswer AnswerOf(std::size_t line, const json& record, double elapsedMs, bool cut)
     {
         RecordedAnswer answer;
         answer.record = line;
-        answer.text = Bytes(Text(record[kAnswerField], kAnswerField));
+        answer.text = Bytes(record[kAnswerField].get<std::string>());
         // An edited time may be anything: the delay is kept within what a clock can add.
         constexpr double kLongestDelayMs = 1e12;
         const double delayMs = elapsedMs > 0 ? std::min(elapsedMs, kLongestDelayMs) : 0.0;
         answer.delay = std::chrono::milliseconds(static_cast<long long>(delayMs));
         answer.cut = cut;
-        if (cut && record.contains(kAnswerLengthField)) {
-            const std::int64_t length = WholeNumber(record[kAnswerLengthField], kAnswerLengthField);
-            if (length < static_cast<std::int64_t>(answer.text.size()))
-                throw BadRecord(Quoted(kAnswerLengthField) + " is shorter than the answer recorded");
-            answer.length = static_cast<std::size_t>(length);
-        }
+        if (cut && record.contains(kAnswerLengthField))
+            answer.length = static_cast<std::size_t>(std::min(*Whole(record[kAnswerLengthField]), 1e15));
         return answer;
     }
 
@@ -283,9 +545,13 @@ private:
     // Per process identifier (none for records without one), its current process.
     std::map<std::optional<std::int64_t>, std::size_t> sessions_;
     std::vector<std::vector<std::shared_ptr<RecordedConnection>>> connections_;
+    // Per process, the system indexes its DefineSystem calls gave.
+    std::vector<std::set<std::int32_t>> defined_;
     std::map<std::string, std::shared_ptr<RecordedConnection>> current_;
     // The connections whose last command has no text.
     std::set<std::string> withoutText_;
+    // Per connection, the last size announced since its command, and its record.
+    std::map<std::string, std::pair<std::size_t, std::int32_t>> sizes_;
 };
 
 // The C library's words for an error number, without its shared buffer:
@@ -297,6 +563,11 @@ std::string SystemReason(int number)
 
 } // namespace
 
+std::string Describe(const RecordFault& fault)
+{
+    return "record " + std::to_string(fault.record) + " (byte " + std::to_string(fault.offset) + "): " + fault.reason;
+}
+
 bool IsRecording(std::string_view text) noexcept
 {
     try {
@@ -304,8 +575,11 @@ bool IsRecording(std::string_view text) noexcept
         // exception costs more, and some hosts' runtimes cannot throw at all.
         const std::string_view first = text.substr(0, text.find('\n'));
         const json record = json::parse(first, nullptr, false);
-        return !record.is_discarded() && record.is_object() &&
-               (record.contains(kEntryField) || record.contains(kFormatField));
+        if (!record.is_discarded())
+            return record.is_object() && (record.contains(kEntryField) || record.contains(kFormatField));
+        // A first record torn by its writer still begins as the recorder begins records.
+        return std::any_of(std::begin(kRecordStarts), std::end(kRecordStarts),
+                           [&](std::string_view start) { return first.substr(0, start.size()) == start; });
     } catch (...) {
         return false;
     }
@@ -317,32 +591,23 @@ LoadedRecording ParseRecording(std::string_view text, const std::string& fileNam
     try {
         auto recording = std::make_shared<Recording>();
         Reader reader(*recording);
-        while (!text.empty()) {
+        std::size_t offset = 0;
+        while (offset < text.size()) {
             ++line;
-            const std::size_t end = text.find('\n');
-            const std::string_view record = text.substr(0, end);
-            text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-            if (record.find_first_not_of(" \t\r") == std::string_view::npos)
-                continue;
-            json parsed;
-            try {
-                parsed = json::parse(record);
-            } catch (const json::parse_error& error) {
-                throw BadRecord(DescribeSyntax(error, record));
-            }
-            reader.Read(line, parsed);
+            const std::size_t end = std::min(text.find('\n', offset), text.size());
+            const std::string_view record = text.substr(offset, end - offset);
+            if (record.find_first_not_of(" \t\r") != std::string_view::npos)
+                reader.Line(line, offset, record);
+            offset = end + 1;
         }
         reader.Finish();
         recording->records = line;
         return LoadedRecording{std::move(recording), ""};
-    } catch (const BadRecord& bad) {
-        return LoadedRecording{nullptr, "\"" + fileName + "\", record " + std::to_string(line) + ": " + bad.what()};
-    } catch (const std::bad_alloc&) {
-        return LoadedRecording{nullptr, "\"" + fileName + "\": out of memory"};
+    } catch (const Refused& refused) {
+        return LoadedRecording{nullptr, "\"" + fileName + "\", record " + std::to_string(line) + ": " + refused.what()};
     } catch (...) {
-        // Every check above has its words; this is a record none of them foresaw.
-        return LoadedRecording{nullptr, "\"" + fileName + "\", record " + std::to_string(line) +
-                                            ": the record cannot be read"};
+        // Out of memory: the only failure left once every record's faults are words.
+        return LoadedRecording{nullptr, "\"" + fileName + "\": out of memory"};
     }
 }
 

@@ -59,6 +59,30 @@ struct RecordedProcess {
     std::size_t record = 0;
 };
 
+// A record the reader did not use, and why: every record of a file is used
+// or named so, never passed over in silence.
+enum class FaultKind {
+    kUnreadable, // not JSON: torn by a writer that died, or edited
+    kInvalid,    // a member or value the published schema does not allow
+    kOutOfPlace, // valid on its own, but not where it stands (no session, no system, ...)
+};
+
+struct RecordFault {
+    // The record's line, from 1, and the offset of the bad bytes in the file.
+    std::size_t record = 0;
+    std::size_t offset = 0;
+    FaultKind kind = FaultKind::kInvalid;
+    std::string reason;
+};
+
+// The records read, by kind; faults and blank lines are not among them.
+struct RecordCounts {
+    std::size_t sessions = 0;
+    std::size_t generic = 0;
+    std::size_t family = 0;
+    std::size_t graph = 0;
+};
+
 struct Recording {
     // In the order of their first records.
     std::vector<RecordedProcess> processes;
@@ -67,9 +91,16 @@ struct Recording {
     std::vector<std::shared_ptr<const RecordedConnection>> connections;
     // The texts TranslateError gave.
     std::map<std::int32_t, std::string> errors;
+    // The number of lines.
     std::size_t records = 0;
+    RecordCounts counts;
+    // In the order of the file; their records take no part in the rest.
+    std::vector<RecordFault> faults;
 };
 
+// A recording whose records the reader could not all use is still read:
+// the faults say which it left out. Only a file that is no recording, or in
+// a later version of the format, is refused whole.
 struct LoadedRecording {
     // Null when the file could not be used ...
     std::shared_ptr<const Recording> recording;
@@ -81,6 +112,8 @@ struct LoadedRecording {
 // Whether `text` is a recording: its first line is a session record or an
 // object naming an entry point.
 bool IsRecording(std::string_view text) noexcept;
+// "record 12 (byte 830): ..." for a report.
+std::string Describe(const RecordFault& fault);
 // Reads a recording's text; `fileName` is only used in messages.
 LoadedRecording ParseRecording(std::string_view text, const std::string& fileName) noexcept;
 // The recording in the file at `path`; a file that cannot be read gives the

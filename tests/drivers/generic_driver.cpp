@@ -20,7 +20,7 @@ const zelbridge::test::LifetimeRecorder lifetime(DRIVER_TAG);
 using zelbridge::ConnectionId;
 using zelbridge::Word;
 
-#define DRIVER_DEFINE(name, params, args, description)                                                                   \
+#define DRIVER_DEFINE(name, params, args, description, families)                                                                   \
     extern "C" std::int32_t ZELBRIDGE_STDCALL DRIVER_JOIN(DRIVER_PREFIX, name) params                      \
     {                                                                                                       \
         return zelbridge::test::Called(DRIVER_TAG, DRIVER_STRING(DRIVER_PREFIX) #name, DRIVER_UNPACK args); \

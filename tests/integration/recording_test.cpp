@@ -115,7 +115,7 @@ TEST_F(RecordingTest, EveryOperationIsRecordedOnceUnderItsNameWithEachArgumentAs
     script.SetAnswer(arguments.buffer, 7);
     const int index = ZB_EXPORT_OF(module, DefineSystem)("drv_full.dll", "DRV_");
     ASSERT_EQ(index, 0);
-#define ZELBRIDGE_CALL_ONE(name, params, args, description)                                                          \
+#define ZELBRIDGE_CALL_ONE(name, params, args, description, families)                                                          \
     Call(module.Get<decltype(&::name)>(ExportName(#name).c_str()), index, Describe(Operation::name), arguments);
     ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_CALL_ONE)
 #undef ZELBRIDGE_CALL_ONE

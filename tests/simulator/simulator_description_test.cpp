@@ -23,11 +23,13 @@ constexpr char kDescription[] = R"({
   "commands": [
     {"command": "*IDN?", "answer": "SIM,1"},
     {"command": "SWAP {number} {number}", "answer": "{2},{1} {x}"},
-    {"command": "SLOW?", "answer": "late", "delay_ms": 100}
+    {"command": "SLOW?", "answer": "late", "delay_ms": 100},
+    {"command": "NEXT? {number}", "answers": ["a{1}", "b", "c"], "source": "records 4, 9"},
+    {"command": "MARK {number}", "answers": []}
   ],
   "errors": [
     {"code": 7, "text": "out of range"},
-    {"code": -55, "text": "fault", "command": "FAULT {number}"},
+    {"code": -55, "text": "fault", "command": ["FAULT {number}", "move 9"]},
     {"code": 9, "text": "what?"}
   ],
   "unknown_command": {"error": 9}
@@ -66,6 +68,14 @@ TEST(SimulatorDescription, CommandsDoWhatTheDescriptionSays)
         {"MOVE 1x", 9, nullptr, 9},
         {"MOVE 1e999", 9, nullptr, 9},
         {"FAULT 3", -55, nullptr, -55},
+        // A command written out in full comes before the setter's pattern.
+        {"MOVE  9", -55, nullptr, -55},
+        {"POS?", kNoError, "2.50 mm", kNoError},
+        {"NEXT? 1", kNoError, "a1", kNoError},
+        {"NEXT? 2", kNoError, "b", kNoError},
+        {"MARK 3", kNoError, nullptr, kNoError},
+        {"NEXT? 3", kNoError, "c", kNoError},
+        {"NEXT? 4", kNoError, "a4", kNoError},
     };
     Session session(Parsed(kDescription));
     const Clock::time_point now{};
@@ -171,6 +181,15 @@ TEST(SimulatorDescription, ABadDescriptionIsReportedWithLineColumnAndReason)
          "column 11: /reset must list at least one form of the command"},
         {R"({"commands": [{"command": ["A", "a"], "answer": ""}]})",
          "column 27: /commands/0/command/1 repeats the command \"a\" of /commands/0/command/0"},
+        {R"({"commands": [{"command": "A", "answer": "x", "answers": []}]})",
+         "column 58: /commands/0/answers stands instead of \"answer\", not beside it"},
+        {R"({"commands": [{"command": "A", "answers": [], "delay_ms": 5}]})",
+         "column 59: /commands/0/delay_ms applies to an answer, and \"answers\" lists none"},
+        {R"({"commands": [{"command": "A", "answers": ["{1}"]}]})",
+         "column 43: /commands/0/answers/0 quotes {1}, but its command has 0 {number} field(s)"},
+        {R"({"reset": "RST", "source": "x"})", "column 28: /source is not known here"},
+        {R"({"commands": [{"command": "A", "answer": "", "source": 1}]})",
+         "column 56: /commands/0/source must be a string, not number"},
         {R"({"commands": [{"command": "A", "answer": "x\u0000y"}]})",
          "column 42: /commands/0/answer has a zero byte at character 2, which would end the text there"},
     };

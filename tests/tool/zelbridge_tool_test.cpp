@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ TEST_F(ZelbridgeTool, WrongArgumentsGiveOneLineOnStandardErrorAndExitCodeTwo)
         {{"send", "--driver", "x.dll", "--prefix=", "--pci", "0", "x"}, "--prefix is empty"},
         {OnLoopback("send", {"--usb", "", "x"}), "--usb: the description is empty"},
         {OnLoopback("send", {"--timeout", "-1", "--pci", "0", "x"}), "--timeout: -1 is not a number of milliseconds"},
+        {OnLoopback("send", {"--answer-bound", "0", "--pci", "0", "x"}), "--answer-bound: 0 is not a number of bytes above 0"},
+        {OnLoopback("shell", {"--give-up-factor", "0", "--pci", "0"}), "--give-up-factor: 0 is not a whole number from 1 to 1000"},
+        {OnLoopback("send", {"--give-up-factor", "1.5", "--pci", "0", "x"}), "--give-up-factor: '1.5' is not a whole number"},
     };
     for (const auto& wrong : cases) {
         const ToolRun run = RunTool(wrong.arguments);
@@ -218,6 +222,21 @@ TEST_F(ZelbridgeTool, TheShellSendsEachLineOfStandardInputAndGoesOnAfterAFailure
     EXPECT_TRUE(Contains(clean.out, "fine\n"));
 }
 
+// Standard error with the milliseconds of "given up after" as "####".
+std::string WithoutTimes(const std::string& text)
+{
+    static const std::regex kTime("after [0-9]+ ms");
+    return std::regex_replace(text, kTime, "after #### ms");
+}
+
+std::string JoinedLines(const std::vector<const char*>& lines)
+{
+    std::string text;
+    for (const char* line : lines)
+        text += std::string(line) + "\n";
+    return text;
+}
+
 // A controller whose answers take their time, as real ones do: each delayed
 // answer holds back the ones after it.
 std::string WriteSlowOvenFile()
@@ -250,51 +269,147 @@ TEST_F(ZelbridgeTool, EveryAnswerIsPrintedWithItsOwnCommandHoweverLateItComes)
         const char* input;
         int exitCode;
         const char* out;
-        const char* err;
+        // What standard error holds, line by line; a line of digits stands for a time.
+        std::vector<const char*> err;
     } cases[] = {
-        {on("send", {"TEMP?", "*IDN?", "SETP?"}), "", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
+        {on("send", {"TEMP?", "*IDN?", "SETP?"}), "", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", {}},
         // Input that is not a terminal gets answers only, no prompts.
-        {on("shell", {}), "TEMP?\n*IDN?\nSETP?\n", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", ""},
-        {on("send", {"--timeout", "300", "NEVER?", "*IDN?"}), "", 1, "", "zelbridge: NEVER?: no answer within 300 ms\n"},
+        {on("shell", {}), "TEMP?\n*IDN?\nSETP?\n", 0, "21.5 C\nQX Oven,OV-1\n40 C\n", {}},
+        // NEVER? holds back every answer after it: *IDN? waits behind it
+        // until NEVER?'s answer is owed too long to tell the next ones apart.
+        {on("send", {"--timeout", "300", "NEVER?", "*IDN?", "SETP?"}), "", 1, "",
+         {"zelbridge: NEVER?: no answer within 300 ms; it is printed as a late answer if it comes",
+          "zelbridge: *IDN?: no answer to NEVER? came within 3000 ms (10 times its timeout of 300 ms, 1000 ms at least), "
+          "so the answers that follow cannot be told apart; type :clear in zelbridge shell to drop the answers owed (a "
+          "new zelbridge send starts in step)",
+          "zelbridge: NEVER?: given up after #### ms: its answer never came",
+          "zelbridge: *IDN?: given up after #### ms: its answer never came"}},
         // Given up on at 500 ms, answered at 800 ms while *IDN? waits behind it.
-        {on("shell", {"--timeout=500"}), "WARMUP?\n*IDN?\n", 1, "late answer to WARMUP?: ready\nQX Oven,OV-1\n",
-         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        {on("shell", {"--timeout=500"}), "WARMUP?\n*IDN?\n", 1, "QX Oven,OV-1\n",
+         {"zelbridge: WARMUP?: no answer within 500 ms; it is printed as a late answer if it comes",
+          "zelbridge: late answer to WARMUP?: ready"}},
+        {on("send", {"--timeout", "500", "WARMUP?", "*IDN?"}), "", 1, "QX Oven,OV-1\n",
+         {"zelbridge: WARMUP?: no answer within 500 ms; it is printed as a late answer if it comes",
+          "zelbridge: late answer to WARMUP?: ready"}},
         // Still owed when the input ends: waited for once more.
-        {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "late answer to WARMUP?: ready\n",
-         "zelbridge: WARMUP?: no answer within 500 ms\n"},
-        // So is one that send stopped at.
-        {on("send", {"--timeout", "500", "WARMUP?", "*IDN?"}), "", 1, "late answer to WARMUP?: ready\n",
-         "zelbridge: WARMUP?: no answer within 500 ms\n"},
+        {on("shell", {"--timeout=500"}), "WARMUP?\n", 1, "",
+         {"zelbridge: WARMUP?: no answer within 500 ms; it is printed as a late answer if it comes",
+          "zelbridge: late answer to WARMUP?: ready"}},
         // A query is any command whose first word ends in "?".
-        {on("send", {"VEL? X"}), "", 0, "5 mm/s\n", ""},
-        {on("send", {"ADD? 2 3", "*IDN?"}), "", 0, "2 plus 3\nQX Oven,OV-1\n", ""},
+        {on("send", {"VEL? X"}), "", 0, "5 mm/s\n", {}},
+        {on("send", {"ADD? 2 3", "*IDN?"}), "", 0, "2 plus 3\nQX Oven,OV-1\n", {}},
+        // Never answered: waited for once more, then given up, saying so, before the tool exits.
         {on("send", {"--timeout", "300", "ADD? 2 3", "SILENT?"}), "", 1, "2 plus 3\n",
-         "zelbridge: SILENT?: no answer within 300 ms\n"},
-        // A query never answered is given up before the next query, which
-        // then gets its own answer.
-        {on("shell", {"--timeout=300"}), "SILENT?\n*IDN?\n", 1, "QX Oven,OV-1\n",
-         "zelbridge: SILENT?: no answer within 300 ms\nzelbridge: SILENT?: given up after 600 ms; the answers that "
-         "follow are taken for the commands sent after it\n"},
+         {"zelbridge: SILENT?: no answer within 300 ms; it is printed as a late answer if it comes",
+          "zelbridge: SILENT?: given up after #### ms: its answer never came"}},
         // Another command is not waited for, whatever it may answer.
-        {on("send", {"HOME"}), "", 0, "", ""},
+        {on("send", {"HOME"}), "", 0, "", {}},
+        // A refused command is owed no answer: the next query gets its own.
+        {on("shell", {}), "FLY?\nSETP?\n", 1, "40 C\n", {"zelbridge: FLY?: error -301: unknown command"}},
     };
     for (const auto& session : cases) {
         const ToolRun run = RunTool(session.arguments, session.input);
         EXPECT_EQ(run.exitCode, session.exitCode) << session.arguments.front() << session.input << run.err;
         EXPECT_EQ(run.out, session.out) << session.arguments.front() << session.input;
-        EXPECT_EQ(run.err, session.err) << session.arguments.front() << session.input;
+        EXPECT_EQ(WithoutTimes(run.err), JoinedLines(session.err)) << session.arguments.front() << session.input;
     }
+}
+
+// The wrong-answer fault: after a query whose answer comes 3 s late, ten
+// queries each print their own answer, in send and in shell fed by a pipe;
+// the late one is printed on standard error with its own query.
+TEST_F(ZelbridgeTool, TenQueriesAfterOneThatTimedOutEachPrintTheirOwnAnswer)
+{
+    std::vector<std::string> queries{"VERYSLOW?"};
+    std::string expected;
+    for (int n = 0; n < 10; ++n) {
+        const bool medium = n % 5 == 0;
+        queries.push_back(medium ? "MEDIUM?" : "NAME? " + std::to_string(n));
+        expected += (medium ? std::string("medium") : "name " + std::to_string(n)) + "\n";
+    }
+    Arguments send{"send", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", BinaryPath("late_answers.json"),
+                   "--timeout", "1000"};
+    Arguments shell = send;
+    shell[0] = "shell";
+    send.insert(send.end(), queries.begin(), queries.end());
+    std::string input;
+    for (const std::string& query : queries)
+        input += query + "\n";
+    const char* const err = "zelbridge: VERYSLOW?: no answer within 1000 ms; it is printed as a late answer if it comes\n"
+                            "zelbridge: late answer to VERYSLOW?: too late\n";
+    for (const ToolRun& run : {RunTool(send), RunTool(shell, input)}) {
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(run.err, err);
+    }
+}
+
+// An answer longer than the recorder keeps whole is printed whole, also
+// while it is recorded; over --answer-bound it is read in full, printed cut
+// and the cut counted, and the answer after it is still its own query's.
+TEST_F(ZelbridgeTool, ALongAnswerIsPrintedWholeOrSaysHowMuchIsCut)
+{
+    const std::string answer = std::string(2 * 1024 * 1024 - 7, 'a') + "the end";
+    const std::string path = BinaryPath("long_answer.json");
+    std::ofstream(path) << R"({"commands": [{"command": "LONG?", "answer": ")" << answer
+                        << R"("}, {"command": "SHORT?", "answer": "short"}]})";
+    const std::string recording = BinaryPath("long_answer_recording.jsonl");
+    std::remove(recording.c_str());
+    SetEnvironment("ZELBRIDGE_RECORD", recording.c_str());
+    const Arguments send{"send", "--driver", ZELBRIDGE_SIMULATOR_FILE, "--prefix", "SIM_", "--usb", path, "LONG?", "SHORT?"};
+    const ToolRun whole = RunTool(send);
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    EXPECT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.out, answer + "\nshort\n");
+    EXPECT_EQ(whole.err, "");
+    std::ifstream recorded(recording);
+    EXPECT_TRUE(recorded) << "the session was recorded";
+
+    Arguments bounded = send;
+    bounded.insert(bounded.begin() + 1, {"--answer-bound", "1048576"});
+    const ToolRun cut = RunTool(bounded);
+    EXPECT_EQ(cut.exitCode, 0) << cut.err;
+    EXPECT_EQ(cut.out, answer.substr(0, 1048576) + "\nshort\n");
+    EXPECT_EQ(cut.err, "zelbridge: LONG?: the answer is cut after 1048576 bytes: 1048576 more bytes over --answer-bound\n");
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// The tool links the module's code for check and loads the module: only the
+// module says its warnings, on the debug output (standard error off Windows).
+TEST_F(ZelbridgeTool, EachModuleWarningIsPrintedOnce)
+{
+    const std::string unopenable = BinaryPath("x.jsonl", "no-such-folder");
+    SetEnvironment("ZELBRIDGE_TRACE", "bogus");
+    SetEnvironment("ZELBRIDGE_RECORD", unopenable.c_str());
+    const ToolRun run = RunTool(OnLoopback("send", {"--pci", "0", "*IDN?"}));
+    UnsetEnvironment("ZELBRIDGE_TRACE");
+    UnsetEnvironment("ZELBRIDGE_RECORD");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::size_t once = PathSeparator() == '\\' ? 0 : 1;
+    EXPECT_EQ(Occurrences(run.err, "ZELBRIDGE_TRACE=bogus is not understood"), once) << run.err;
+    EXPECT_EQ(Occurrences(run.err, "named by ZELBRIDGE_RECORD"), once) << run.err;
 }
 
 TEST(QueryRule, AgreesWithTheCasesThePythonPackageIsTestedAgainst)
 {
     std::ifstream file(BinaryPath("query_cases.json"));
     ASSERT_TRUE(file) << "query_cases.json is copied next to the tests";
-    const nlohmann::json cases = nlohmann::json::parse(file).at("cases");
-    ASSERT_GT(cases.size(), 10u);
-    for (const nlohmann::json& example : cases)
+    const nlohmann::json table = nlohmann::json::parse(file);
+    ASSERT_GT(table.at("cases").size(), 30u);
+    for (const nlohmann::json& example : table.at("cases"))
         EXPECT_EQ(tool::IsQuery(example.at("command").get<std::string>()), example.at("query").get<bool>())
             << example.at("command");
+    ASSERT_GT(table.at("answers").size(), 5u);
+    for (const nlohmann::json& example : table.at("answers"))
+        EXPECT_EQ(tool::TrimmedAnswer(example.at("answer").get<std::string>()), example.at("returned").get<std::string>())
+            << example.at("answer");
 }
 
 TEST_F(ZelbridgeTool, ConfigStoresTheInstallPathWhereTheModuleReadsItAndRemovesIt)

@@ -34,8 +34,12 @@ TEST(CallRecorderTest, OnlyAFileThatOpensTurnsRecordingOnAndOneThatDoesNotIsSaid
     } cases[] = {{nullptr, false, 0}, {"", false, 0}, {writable.c_str(), true, 0}, {unopenable.c_str(), false, 1}};
     for (const auto& setting : cases) {
         const test::DebugCapture capture;
-        const CallRecorder recorder(setting.setting);
+        CallRecorder recorder(setting.setting);
         EXPECT_EQ(recorder.on(), setting.on) << (setting.setting ? setting.setting : "(null)");
+        // Said when the module attaches, once, not when a program linking the same code starts.
+        EXPECT_TRUE(capture.messages().empty());
+        recorder.SayWarning();
+        recorder.SayWarning();
         ASSERT_EQ(capture.messages().size(), setting.messages);
         if (setting.messages) {
             EXPECT_NE(capture.Text().find("ZELBRIDGE_RECORD"), std::string::npos) << capture.Text();

@@ -92,6 +92,10 @@ TEST(TraceStreamDisabled, WritesNothingAnywhereAndSaysOnceWhatItDidNotUnderstand
         EXPECT_TRUE(trace.disabled()) << value;
         TraceStream& end = trace << "ZEL: " << std::int32_t{3} << std::uint32_t{7} << std::endl << GmtTimestamp << "x";
         EXPECT_EQ(&end, &trace);
+        // Said when the module attaches, not when a program linking the same code starts.
+        EXPECT_TRUE(capture.messages().empty()) << value;
+        trace.SayWarning();
+        trace.SayWarning();
         if (said.empty()) {
             EXPECT_TRUE(capture.messages().empty()) << value;
             continue;
@@ -118,6 +122,21 @@ TEST(TraceStreamFile, ItemsAreInsertedAndEachLineIsOnDiskAtOnce)
     }
     EXPECT_EQ(ReadFile(path), "TIMER: name-5 4294967295\n[]\n");
     EXPECT_TRUE(capture.messages().empty());
+}
+
+// The family answer echo ends no line; it is written whole as soon as it is
+// made, not held until the next line, which a process that dies never writes.
+TEST(TraceStreamFile, AHeldLineIsWrittenWholeWhenAsked)
+{
+    const std::string path = TemporaryFile("held");
+    TraceStream trace(("file:" + path).c_str());
+    trace << "ZEL: M329_ZelGetAnswer(" << std::int32_t{0} << ", ," << std::int32_t{64} << ") => \"" << "21.5 C" << "\\n";
+    EXPECT_EQ(ReadFile(path), "");
+    trace.WriteHeldLine();
+    EXPECT_EQ(ReadFile(path), "ZEL: M329_ZelGetAnswer(0, ,64) => \"21.5 C\\n");
+    trace.WriteHeldLine();
+    trace << "ZEL: next" << std::endl;
+    EXPECT_EQ(ReadFile(path), "ZEL: M329_ZelGetAnswer(0, ,64) => \"21.5 C\\nZEL: next\n");
 }
 
 TEST(TraceStreamFile, AppendsToWhatIsThere)

@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
-"""Writes docs/reference/exports.md from the lists the module is built from.
+"""Writes docs/reference/exports.md from the description of the exports.
 
-The export table (src/module/Zelbridge.def) gives every export's ordinal and
-argument bytes; the public header its declaration; the generic entry points
-and the system binding, the family catalog and the graph function list give
-what each export returns when its index names no system, its library is
-missing, or its driver function is. Nothing of the page is written by hand,
-so it cannot drift from the module: the tests run this with --check.
+export_listing, a program built from the description, prints every export's
+ordinal, argument kinds and bytes and what it returns when its index names no
+system, its library is missing, or its driver function is; the public header
+gives its declaration. Nothing of the page is written by hand, so it cannot
+drift from the module: the tests run this with --check.
 
-Usage: exports_reference.py [--check] [--output FILE] [SOURCE_DIR]
+Usage: exports_reference.py [--check] [--output FILE] [--listing PROGRAM] [SOURCE_DIR]
 """
 
 import argparse
+import json
+import os
 import pathlib
 import re
+import subprocess
 import sys
+import tempfile
 
 NA = "—"
 
@@ -34,11 +37,18 @@ def find_all(pattern, text, what, flags=0):
     return found
 
 
-def read_exports(root):
-    """(ordinal, exported name, argument bytes), in ordinal order."""
-    rows = find_all(r"^\s+(\S+) = [A-Za-z0-9_]+@(\d+) @(\d+)\s*$", read(root, "src/module/Zelbridge.def"),
-                    "exports in Zelbridge.def", re.M)
-    return sorted((int(ordinal), name, int(size)) for name, size, ordinal in rows)
+def read_listing(root, listing):
+    """The exports as the description gives them: export_listing --json, built
+    from the description when no built one is named. The compiler is the one
+    reader of the description; this script reads only what it prints."""
+    if listing is None:
+        folder = tempfile.mkdtemp()
+        listing = os.path.join(folder, "export_listing")
+        compiler = os.environ.get("CXX", "c++")
+        subprocess.run([compiler, "-std=c++17", "-I", str(root / "src"), "-I", str(root / "include"),
+                        str(root / "src/api/export_listing.cpp"), "-o", listing], check=True)
+    output = subprocess.run([str(listing), "--json"], check=True, capture_output=True, text=True).stdout
+    return json.loads(output)
 
 
 def read_declarations(root):
@@ -58,110 +68,49 @@ def read_word_meanings(root):
     return "\n".join(lines).strip()
 
 
-# How the operation table's argument kinds read in the reference.
+# How the description's argument kinds read in the reference.
 ARGUMENT_WORDS = {
-    "Integer": "integer",
-    "Opaque": "opaque word",
-    "Text": "text",
-    "Buffer": "out buffer",
-    "Capacity": "its size",
-    "IntegerOut": "out int",
+    "integer": "integer",
+    "opaque": "opaque word",
+    "text": "text",
+    "buffer": "out buffer",
+    "capacity": "its size",
+    "integer_out": "out int",
 }
 
 
-def read_operations(root):
-    """Generic operation -> its description in the driver contract's table:
-    ordinal, argument kinds, entry result, results for a bad index and a
-    missing function."""
-    contract = read(root, "src/api/driver_contract.h")
-    body = contract[contract.index("#define ZELBRIDGE_DRIVER_OPERATIONS"):contract.index("enum class Operation ")]
-    body = re.sub(r"\s*\\\n\s*", " ", body)
-    rows = find_all(r"X\((\w+), \([^)]*\), \([^)]*\),\s*\((\w+), Takes\(([^)]*)\), (\d+), (\w+), (\w+), ([^,]+), ([^,]+), (\w+)\)\)",
-                    body, "operations in driver_contract.h")
-    operations = {}
-    for name, _kind, takes, ordinal, _timing, result, invalid, missing, _interaction in rows:
-        kinds = [kind.strip() for kind in takes.split(",") if kind.strip()]
-        unknown = [kind for kind in kinds if kind not in ARGUMENT_WORDS]
-        if unknown:
-            raise SourceError(f"{name}: argument kind {unknown[0]} has no wording in exports_reference.py")
-        operations[name] = {
-            "ordinal": int(ordinal),
-            "arguments": ["index"] + [ARGUMENT_WORDS[kind] for kind in kinds],
-            "result": result,
-            "invalid": invalid.strip(),
-            "missing": missing.strip(),
-        }
-    return operations
-
-
-def read_family_rows(root):
-    """(exported prefix, operation, fallback, marks) of the family catalog."""
-    catalog = read(root, "src/families/family_catalog.h")
-    families = find_all(r"^\s+F\((\w+), (\w+), (\w+), \"([^\"]+)\"", catalog, "families in family_catalog.h", re.M)
-    body = catalog[catalog.index("#define ZELBRIDGE_FAMILY_OPERATIONS"):catalog.index("#define ZELBRIDGE_FAMILIES")]
-    body = re.sub(r"\s*\\\n\s*", " ", body)
-    rows = find_all(r"X\(context, (\w+), (\w+), (\w+), \(([^)]*)\), \(([^)]*)\), (\w+), ([^,]+), \(([01, ]+)\)\)",
-                    body, "operations in family_catalog.h")
-    return families, [(op, result, fallback.strip(), [m.strip() == "1" for m in marks.split(",")])
-                      for op, _driver, result, _params, _args, _kind, fallback, marks in rows]
-
-
-def read_graph_rows(root):
-    text = re.sub(r"\s*\\\n\s*", " ", read(root, "src/graph/graph_functions.h"))
-    rows = find_all(r"X\((\d+), (\w+), \(([^)]*)\), \(([^)]*)\), ([^)]+)\)", text, "graph functions")
-    return {name: fallback.strip() for _ordinal, name, _params, _args, fallback in rows}
-
-
 def shown(value):
-    if value == "FUNCTION_NOT_AVAILABLE":
-        return "-1034"
-    return value
+    return NA if value is None else str(value)
 
 
-def build_rows(root):
-    exports = read_exports(root)
+def build_rows(root, listing):
     declarations = read_declarations(root)
-    operations = read_operations(root)
-    families, family_rows = read_family_rows(root)
-    graph = read_graph_rows(root)
-    family_fallbacks = {}
-    for position, (_family, prefix, _resolution, library) in enumerate(families):
-        family_fallbacks[prefix + "IsDLLAvailable"] = ("0", prefix, library)
-        for operation, result, fallback, marks in family_rows:
-            if marks[position]:
-                family_fallbacks[prefix + operation] = (
-                    "void" if result == "void" else shown(fallback), prefix, library)
     rows = []
     arguments = {"DefineSystem": "text, text"}
-    for ordinal, name, size in exports:
-        plain = name.lstrip("_").split("@")[0]
+    for export in read_listing(root, listing):
+        ordinal, name, plain = export["ordinal"], export["name"], export["function"]
         if plain not in declarations:
             raise SourceError(f"{name} (ordinal {ordinal}) is not declared in zelbridge.h")
         result, params = declarations[plain]
-        if plain in family_fallbacks:
-            library_missing, prefix, library = family_fallbacks[plain]
-            group = ("family", prefix, library)
-            row = (NA, library_missing, library_missing)
-        elif plain in graph:
-            group = ("graph",)
-            row = (NA, shown(graph[plain]), shown(graph[plain]))
-        elif plain == "DefineSystem":
-            group = ("generic",)
-            row = (NA, "-1", NA)
+        if (result == "void") == export["result"]:
+            raise SourceError(f"{plain}: the description and zelbridge.h disagree on whether it returns a result")
+        if export["group"] == "family":
+            group = ("family", export["prefix"], export["library"])
         else:
-            group = ("generic",)
-            operation = operations.get(plain)
-            if operation is None:
-                raise SourceError(f"{plain} (ordinal {ordinal}) is not in the operation table of driver_contract.h")
-            if operation["ordinal"] != ordinal:
-                raise SourceError(f"{plain}: ordinal {operation['ordinal']} in driver_contract.h, {ordinal} in Zelbridge.def")
-            if (operation["result"] == "NoResult") != (result == "void"):
-                raise SourceError(f"{plain}: driver_contract.h and zelbridge.h disagree on whether it returns a result")
-            row = (shown(operation["invalid"]), NA, shown(operation["missing"]))
-            arguments[plain] = ", ".join(operation["arguments"])
+            group = (export["group"],)
+        row = (shown(export["bad_index"]), shown(export["missing_library"]), shown(export["missing_function"]))
+        if export["group"] != "generic":
+            # A family or graph call has no driver function of its own to miss:
+            # its library is used only when it has them all.
+            row = (NA, row[1], row[1])
+        elif plain != "DefineSystem":
+            unknown = [kind for kind in export["arguments"] if kind not in ARGUMENT_WORDS]
+            if unknown:
+                raise SourceError(f"{plain}: argument kind {unknown[0]} has no wording in exports_reference.py")
+            arguments[plain] = ", ".join(["index"] + [ARGUMENT_WORDS[kind] for kind in export["arguments"]])
         if result == "void":
             row = tuple(NA if cell == NA else "void" for cell in row)
-        rows.append((group, ordinal, name, f"({params})", size) + row)
+        rows.append((group, ordinal, name, f"({params})", export["bytes"]) + row)
     return rows, arguments
 
 
@@ -172,8 +121,8 @@ def table(rows, columns):
     return "\n".join(lines)
 
 
-def render(root):
-    rows, arguments = build_rows(root)
+def render(root, listing=None):
+    rows, arguments = build_rows(root, listing)
     columns = ["ordinal", "export", "parameters", "bytes", "bad index", "missing library", "missing function"]
 
     def cells(row):
@@ -194,9 +143,9 @@ def render(root):
     out = [
         "# Exports",
         "",
-        "<!-- Generated by tools/docs/exports_reference.py from src/module/Zelbridge.def,",
-        "     include/zelbridge.h, src/api/, src/families/family_catalog.h and",
-        "     src/graph/graph_functions.h; do not edit: run the script. -->",
+        "<!-- Generated by tools/docs/exports_reference.py from the description of the",
+        "     exports (src/api/driver_contract.h, src/families/family_catalog.h,",
+        "     src/graph/graph_functions.h) and include/zelbridge.h; do not edit: run the script. -->",
         "",
         f"Zelbridge.dll exports {len(rows)} functions, each under a fixed name and",
         "ordinal, with the standard calling convention (`__stdcall`): the callee",
@@ -267,10 +216,11 @@ def main():
     parser.add_argument("source_dir", nargs="?", default=pathlib.Path(__file__).resolve().parents[2], type=pathlib.Path)
     parser.add_argument("--check", action="store_true", help="fail when the page differs from what the sources give")
     parser.add_argument("--output", type=pathlib.Path, help="the page (default: docs/reference/exports.md)")
+    parser.add_argument("--listing", type=pathlib.Path, help="a built export_listing (default: build one with $CXX)")
     options = parser.parse_args()
     page = options.output or options.source_dir / "docs/reference/exports.md"
     try:
-        text = render(options.source_dir)
+        text = render(options.source_dir, options.listing)
     except SourceError as error:
         print(f"exports_reference: {error}", file=sys.stderr)
         return 1

@@ -7,21 +7,20 @@
 #include "tool_errors.h"
 
 #include <algorithm>
+#include <climits>
+#include <iterator>
+#include <new>
 #include <vector>
 
 namespace zelbridge::tool {
 namespace {
-
-// An answer size beyond this is taken for a driver fault, not allocated.
-constexpr int kLargestAnswer = 1 << 20;
 
 ZelWord TextArgument(const char* text)
 {
     return reinterpret_cast<ZelWord>(text);
 }
 
-// The driver functions a connect entry point may call: Connect calls the
-// driver's ConnectPciBoard when it has one, else its Connect.
+// The driver functions a connect entry point may call.
 std::vector<Operation> ConnectFunctions(Link::Kind kind)
 {
     switch (kind) {
@@ -36,7 +35,7 @@ std::vector<Operation> ConnectFunctions(Link::Kind kind)
     case Link::Kind::kPci:
         break;
     }
-    return {Operation::ConnectPciBoard, Operation::Connect};
+    return {std::begin(kConnectCalls), std::end(kConnectCalls)};
 }
 
 } // namespace
@@ -111,20 +110,30 @@ BridgeSession::Reply BridgeSession::TakeAnswer()
     Reply reply;
     if (size <= 0)
         return reply;
-    if (size > kLargestAnswer) {
-        reply.failed = true;
-        reply.error = "the driver announces an answer of " + std::to_string(size) + " bytes, more than the tool takes";
-        return reply;
-    }
 
     // One byte more than announced, whether or not the driver counted the
     // terminating zero; the last byte stays zero whatever the driver writes.
-    std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
-    result = bridge_.ZelGetAnswer(index_, buffer.data(), size + 1);
+    // Read in full even over the bound: a driver keeps an answer that does
+    // not fit, and would hand it out again in place of the next one.
+    std::vector<char> buffer;
+    try {
+        buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        reply.failed = true;
+        reply.error = "the driver announces an answer of " + std::to_string(size) + " bytes, more than there is memory for";
+        return reply;
+    }
+    const int capacity = buffer.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(buffer.size());
+    result = bridge_.ZelGetAnswer(index_, buffer.data(), capacity);
     if (const std::int32_t code = ErrorAfter(Exports(Operation::ZelGetAnswer), result))
         return Failed(code, Operation::ZelGetAnswer);
     buffer.back() = '\0';
-    reply.answer = buffer.data();
+    std::string answer = buffer.data();
+    if (answer.size() > answerBound_) {
+        reply.cutBytes = answer.size() - answerBound_;
+        answer.resize(answerBound_);
+    }
+    reply.answer = std::move(answer);
     return reply;
 }
 

@@ -3,10 +3,12 @@
 // connection is closed when the session ends.
 #pragma once
 
+#include "answer_bound.h"
 #include "bridge_module.h"
 #include "command_line.h"
 #include "diagnosis/library_probe.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +23,8 @@ public:
         std::optional<std::string> answer;
         // "error -201: unknown command", when it failed.
         std::string error;
+        // Bytes of the answer left out, over the answer bound.
+        std::size_t cutBytes = 0;
     };
 
     // Throws Failure, with the driver's error or the system's, when the
@@ -34,8 +38,10 @@ public:
     // answer, if any, is collected with TakeAnswer.
     Reply Submit(const std::string& command);
     // The oldest answer the driver has ready, without waiting: a reply
-    // without an answer when none is ready yet.
+    // without an answer when none is ready yet. It is read in full; what is
+    // over `answerBound` bytes is cut and counted.
     Reply TakeAnswer();
+    void SetAnswerBound(std::size_t bytes) noexcept { answerBound_ = bytes; }
 
     // For a judge of each call on its own: the driver's result of a command
     // as it stands, the pending error GetError reports (0 when none, or
@@ -64,6 +70,7 @@ private:
     // What the library exports, to tell a missing function from a failing one.
     DriverReport driver_;
     std::int32_t index_ = -1;
+    std::size_t answerBound_ = kAnswerBound;
 };
 
 } // namespace zelbridge::tool

@@ -31,6 +31,8 @@ constexpr SubcommandEntry kSubcommands[] = {
     {"config", Subcommand::kConfig},
     {"replay", Subcommand::kReplay},
     {"serve", Subcommand::kServe},
+    {"describe", Subcommand::kDescribe},
+    {"timeline", Subcommand::kTimeline},
 };
 
 // A connection option and the fields of its value: numbers, or a text
@@ -123,13 +125,20 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--driver", "FILE", kTakingADriver, &Invocation::driver},
     {"--prefix", "PREFIX", kTakingADriver, &Invocation::prefix},
-    {"--family", "NAME", In(Subcommand::kCheck), &Invocation::family},
+    {"--family", "NAME", In(Subcommand::kCheck) | In(Subcommand::kDescribe), &Invocation::family},
+    {"--output", "FILE", In(Subcommand::kDescribe) | In(Subcommand::kTimeline), &Invocation::output},
+    {"--process", "PID", In(Subcommand::kDescribe), &Invocation::processFilter},
+    {"--system", "INDEX", In(Subcommand::kDescribe), &Invocation::systemFilter},
+    {"--connection", "N", In(Subcommand::kDescribe), &Invocation::connectionFilter},
     {"--timeout", "MS", kConnecting | In(Subcommand::kReplay), &Invocation::timeout},
+    {"--answer-bound", "BYTES", kConnecting | In(Subcommand::kServe), &Invocation::answerBound},
+    {"--give-up-factor", "N", kConnecting | In(Subcommand::kServe), &Invocation::giveUpFactor},
     {"--install-path", "DIR", In(Subcommand::kConfig), &Invocation::installPath},
     {"--listen", "ADDR:PORT", In(Subcommand::kServe), &Invocation::listen},
     {"--token-file", "FILE", In(Subcommand::kServe), &Invocation::tokenFile},
     // Given as often as needed: handled apart from the others.
     {"--allow-library", "PATH", In(Subcommand::kServe), nullptr},
+    {"--allow-data", "FOLDER", In(Subcommand::kServe), nullptr},
 };
 
 // Options without a value.
@@ -142,6 +151,7 @@ struct Flag {
 constexpr Flag kFlags[] = {
     {"--json", In(Subcommand::kCheck), &Invocation::json},
     {"--unset", In(Subcommand::kConfig), &Invocation::unset},
+    {"--skip-bad-records", In(Subcommand::kReplay), &Invocation::skipBadRecords},
 };
 
 template <typename Entry, std::size_t count> const Entry* FindByName(const Entry (&entries)[count], const std::string& name)
@@ -161,8 +171,27 @@ void Require(bool present, const std::string& what)
         throw UsageError("missing " + what);
 }
 
+// The answer bound and the give-up factor: numbers in a range that keeps
+// the arithmetic on them sound.
+void ValidateAnswerLimits(Invocation& invocation)
+{
+    if (invocation.answerBound) {
+        const std::int32_t bytes = ParseNumber("--answer-bound", *invocation.answerBound);
+        if (bytes < 1)
+            throw UsageError("--answer-bound: " + *invocation.answerBound + " is not a number of bytes above 0");
+        invocation.answerBoundBytes = static_cast<std::size_t>(bytes);
+    }
+    if (invocation.giveUpFactor) {
+        const std::int32_t factor = ParseNumber("--give-up-factor", *invocation.giveUpFactor);
+        if (factor < 1 || factor > 1000)
+            throw UsageError("--give-up-factor: " + *invocation.giveUpFactor + " is not a whole number from 1 to 1000");
+        invocation.giveUpFactorValue = factor;
+    }
+}
+
 void Validate(Invocation& invocation)
 {
+    ValidateAnswerLimits(invocation);
     const Subcommand subcommand = invocation.subcommand;
     if (subcommand == Subcommand::kCheck) {
         // With neither, check looks at every library the module uses.
@@ -176,6 +205,16 @@ void Validate(Invocation& invocation)
     } else if (subcommand == Subcommand::kReplay) {
         if (invocation.commands.size() != 1)
             throw UsageError("replay takes one recording FILE");
+    } else if (subcommand == Subcommand::kDescribe || subcommand == Subcommand::kTimeline) {
+        if (invocation.commands.size() != 1)
+            throw UsageError(std::string(SubcommandName(subcommand)) + " takes one " +
+                             (subcommand == Subcommand::kDescribe ? "recording FILE" : "recording or trace FILE"));
+        for (const auto& [option, value] : {std::make_pair("--system", &invocation.systemFilter),
+                                            std::make_pair("--process", &invocation.processFilter),
+                                            std::make_pair("--connection", &invocation.connectionFilter)})
+            if (*value && ParseNumber(option, **value) < 0)
+                throw UsageError(std::string(option) + ": " + **value + " is negative");
+        return;
     } else if (subcommand == Subcommand::kServe) {
         if (!invocation.commands.empty())
             throw UsageError("serve takes no argument '" + invocation.commands.front() + "'");
@@ -222,7 +261,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
     if (arguments.empty())
-        throw UsageError("missing subcommand: send, shell, check, config, replay or serve");
+        throw UsageError("missing subcommand: send, shell, check, config, replay, serve, describe or timeline");
     const std::string& first = arguments.front();
     // Past "--" everything is a command, even what looks like an option.
     const auto optionsEnd = std::find(arguments.begin(), arguments.end(), "--");
@@ -235,7 +274,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
     }
     invocation.subcommand = FindSubcommand(first);
     if (invocation.subcommand == Subcommand::kNone)
-        throw UsageError("unknown subcommand '" + first + "': use send, shell, check, config, replay or serve");
+        throw UsageError("unknown subcommand '" + first +
+                         "': use send, shell, check, config, replay, serve, describe or timeline");
     if (invocation.help)
         return invocation;
 
@@ -243,6 +283,13 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         if (argument == optionsEnd) {
             invocation.commands.insert(invocation.commands.end(), argument + 1, arguments.end());
             break;
+        }
+        // -o, the one short option, for the subcommands that write a file.
+        if (*argument == "-o" && FindByName(kOptions, "--output")->subcommands & In(invocation.subcommand)) {
+            if (argument + 1 == optionsEnd)
+                throw UsageError("-o needs a value: -o FILE");
+            StoreOnce(invocation.output, "-o", *++argument);
+            continue;
         }
         if (argument->rfind("--", 0) != 0) {
             invocation.commands.push_back(*argument);
@@ -275,7 +322,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments)
         if (option && !option->slot) {
             if (value.empty())
                 throw UsageError(name + " is empty");
-            invocation.allowedLibraries.push_back(value);
+            (name == "--allow-data" ? invocation.allowedData : invocation.allowedLibraries).push_back(value);
         } else if (option)
             StoreOnce(invocation.*(option->slot), name, value);
         else

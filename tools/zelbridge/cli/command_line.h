@@ -1,6 +1,10 @@
 // What a zelbridge command line asks for, read and checked from its arguments.
 #pragma once
 
+#include "answer_bound.h"
+#include "answer_ledger.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,7 +12,7 @@
 
 namespace zelbridge::tool {
 
-enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay, kServe };
+enum class Subcommand { kNone, kSend, kShell, kCheck, kConfig, kReplay, kServe, kDescribe, kTimeline };
 
 // How a system is connected: the connect entry point and what it is given.
 struct Link {
@@ -33,6 +37,8 @@ struct Invocation {
     bool version = false;
     // check: write JSON instead of text.
     bool json = false;
+    // replay: replay the rest of a recording whose bad records it named.
+    bool skipBadRecords = false;
     std::optional<std::string> driver;
     std::optional<std::string> prefix;
     std::optional<std::string> family;
@@ -40,6 +46,13 @@ struct Invocation {
     // --timeout as written, and the milliseconds it gives.
     std::optional<std::string> timeout;
     std::int32_t timeoutMs = kDefaultTimeoutMs;
+    // --answer-bound: bytes of an answer printed whole (a longer one is cut).
+    std::optional<std::string> answerBound;
+    std::size_t answerBoundBytes = kAnswerBound;
+    // --give-up-factor: an answer owed this many times its timeout puts the
+    // connection out of step.
+    std::optional<std::string> giveUpFactor;
+    double giveUpFactorValue = kGiveUpFactor;
     std::vector<std::string> commands;
     // config: the folder to store, or remove the value.
     std::optional<std::string> installPath;
@@ -49,6 +62,13 @@ struct Invocation {
     std::optional<std::string> listen;
     std::optional<std::string> tokenFile;
     std::vector<std::string> allowedLibraries;
+    std::vector<std::string> allowedData;
+    // describe and timeline: where to write (-o FILE); describe: which
+    // connections, as written (--family above takes a family).
+    std::optional<std::string> output;
+    std::optional<std::string> processFilter;
+    std::optional<std::string> systemFilter;
+    std::optional<std::string> connectionFilter;
 };
 
 // The arguments after the program name. Throws UsageError with a one-line

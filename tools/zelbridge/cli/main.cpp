@@ -36,6 +36,10 @@ int Run(const Invocation& request)
         return RunReplay(request, std::cout);
     case Subcommand::kServe:
         return RunServe(request, std::cout, std::cerr);
+    case Subcommand::kDescribe:
+        return RunDescribe(request, std::cout, std::cerr);
+    case Subcommand::kTimeline:
+        return RunTimeline(request, std::cout, std::cerr);
     case Subcommand::kNone:
         break;
     }

@@ -1,6 +1,7 @@
 // send and shell: commands out, answers back, over one connected system. A
 // query is waited for; every answer is printed next to the command it
-// belongs to, however late it comes.
+// belongs to, however late it comes, and never taken for another's.
+#include "answer_ledger.h"
 #include "bridge_session.h"
 #include "query_rule.h"
 #include "subcommands.h"
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <istream>
 #include <ostream>
 #include <thread>
@@ -17,8 +17,11 @@ namespace zelbridge::tool {
 namespace {
 
 constexpr char kPrompt[] = "zelbridge> ";
+// The shell's line that resynchronises a connection out of step.
+constexpr char kClearLine[] = ":clear";
 
-using Clock = std::chrono::steady_clock;
+// Polling for an answer: the pause grows so that a slow controller costs no CPU.
+constexpr PollPauses kPauses{std::chrono::milliseconds(1), std::chrono::milliseconds(50)};
 
 // A command named in a message is cut to this, so that a long one does not
 // bury the message.
@@ -32,116 +35,167 @@ std::string Shown(const std::string& command)
     return command.substr(0, kLongestShownCommand - 20) + "... (" + std::to_string(command.size()) + " characters)";
 }
 
-// Controllers answer in the order they were asked, so an answer that comes
-// after its query was given up on belongs to the oldest query still owed one.
-// Before another query is sent, the owed ones get the timeout once more and
-// are then given up: a query that is never answered must not take the next
-// query's answer for its own.
+// A driver failure met while reading answers.
+struct AnswerFailure {
+    BridgeSession::Reply reply;
+};
+
+enum class Outcome { kDone, kFailed, kStop };
+
+// Sends commands and prints answers, keeping the account of the answers
+// owed: each answer goes to the oldest query still owed one, so one that
+// comes late is printed as late, labelled with its own query, on standard
+// error. An answer owed too long puts the connection out of step: queries
+// are refused, not answered with someone else's answer, until :clear.
 class Exchange {
 public:
-    Exchange(BridgeSession& session, std::int32_t timeoutMs, std::ostream& out, std::ostream& err)
-        : session_(session), timeout_(timeoutMs), out_(out), err_(err)
+    Exchange(BridgeSession& session, const Invocation& request, std::ostream& out, std::ostream& err)
+        : session_(session), timeout_(request.timeoutMs), ledger_(request.giveUpFactorValue), out_(out), err_(err)
     {
+        session_.SetAnswerBound(request.answerBoundBytes);
     }
 
     // Sends `command` and prints its answer, waiting for it when it is a
-    // query; false when it failed or its answer did not come in time.
-    bool Run(const std::string& command)
+    // query. kStop when no later command should be sent by send.
+    Outcome Run(const std::string& command)
     {
         const bool query = IsQuery(command);
-        // Answers that came since the last command are its own, or late ones.
-        bool settled = lastCommand_.empty() || TakeReadyAnswers();
-        if (query && !owed_.empty())
-            settled = Settle(true) && settled;
-        if (!Print(command, session_.Submit(command)))
-            return false;
-        lastCommand_ = command;
-        if (!query)
-            return TakeReadyAnswers() && settled;
-        owed_.push_back({command, false});
-        return AwaitOwedAnswers() && settled;
+        try {
+            // Answers that came since the last command are its own, or late
+            // ones; out of step, nobody can say whose: they wait for :clear.
+            if (!lastCommand_.empty() && !ledger_.Missing() && !TakeReadyAnswers())
+                return Outcome::kFailed;
+            if (query && ledger_.CheckBound(AnswerClock::now())) {
+                err_ << "zelbridge: " << Shown(command) << ": not sent: " << OutOfStep() << std::endl;
+                return Outcome::kStop;
+            }
+            const BridgeSession::Reply sent = session_.Submit(command);
+            if (sent.failed) {
+                // Refused: owed no answer.
+                Print(command, sent);
+                return Outcome::kStop;
+            }
+            lastCommand_ = command;
+            if (!query)
+                return ledger_.Missing() || TakeReadyAnswers() ? Outcome::kDone : Outcome::kFailed;
+            return Await(command, ledger_.Owe(command, timeout_, AnswerClock::now()));
+        } catch (const AnswerFailure& failure) {
+            Print(command, failure.reply);
+            return Outcome::kFailed;
+        }
     }
 
-    // Gives the answers still owed the timeout once more and prints whatever
-    // else is ready; false when one never came.
+    // Drops the answers owed and prints, labelled, those that have come.
+    void Clear()
+    {
+        ledger_.Reset();
+        try {
+            std::optional<BridgeSession::Reply> reply;
+            for (int taken = 0; taken < kMostAnswersAtOnce && (reply = Ready()); ++taken)
+                err_ << "zelbridge: dropped by " << kClearLine << ": " << Text(*reply) << std::endl;
+        } catch (const AnswerFailure& failure) {
+            Print(kClearLine, failure.reply);
+        }
+        err_ << "zelbridge: no answer is owed now" << std::endl;
+    }
+
+    // Before the tool exits: the answers still owed get the timeout once
+    // more, then are given up, each named; false when one is given up.
     bool Finish()
     {
-        const bool complete = Settle(false);
-        return TakeReadyAnswers() && complete;
+        // Nothing was sent: nothing can be owed or ready.
+        if (lastCommand_.empty())
+            return true;
+        bool complete = true;
+        try {
+            complete = ledger_.Missing() || TakeReadyAnswers();
+            const AnswerClock::time_point deadline = AnswerClock::now() + timeout_;
+            AnswerClock::duration pause = kPauses.first;
+            for (AnswerClock::time_point now;
+                 ledger_.Owes() && !ledger_.Missing() && (now = AnswerClock::now()) < deadline;) {
+                std::this_thread::sleep_for(std::min(pause, deadline - now));
+                pause = std::min(pause * 2, kPauses.longest);
+                complete = TakeReadyAnswers() && complete;
+            }
+        } catch (const AnswerFailure& failure) {
+            Print(lastCommand_, failure.reply);
+            complete = false;
+        }
+        for (std::optional<AnswerLedger::Owed> owed; (owed = ledger_.Settle());) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(AnswerClock::now() - owed->sent);
+            err_ << "zelbridge: " << Shown(owed->query) << ": given up after " << waited.count()
+                 << " ms: its answer never came" << std::endl;
+            complete = false;
+        }
+        return complete;
     }
-
-    // Gives the answers still owed the timeout once more, asking the driver
-    // nothing when none is owed.
-    void AwaitLateAnswers() { Settle(false); }
 
 private:
-    struct Owed {
-        std::string query;
-        // Reported as not answered in time: its answer is marked late.
-        bool late;
-    };
-
-    // Waits once more for the answers owed, then gives up on the rest; says
-    // so when a query follows, whose answer could otherwise be taken for theirs.
-    bool Settle(bool queryFollows)
+    Outcome Await(const std::string& command, std::uint64_t ticket)
     {
-        if (owed_.empty() || AwaitOwedAnswers())
-            return true;
-        for (const Owed& owed : owed_)
-            if (queryFollows)
-                err_ << "zelbridge: " << Shown(owed.query) << ": given up after " << 2 * timeout_.count()
-                     << " ms; the answers that follow are taken for the commands sent after it" << std::endl;
-        owed_.clear();
-        return false;
+        BridgeSession::Reply reply;
+        switch (AwaitAnswer(ledger_, ticket, timeout_, kPauses, [&] { return Ready(); },
+                            [&](const AnswerLedger::Owed& owed, BridgeSession::Reply late) { Late(owed, late); },
+                            reply)) {
+        case AwaitOutcome::kAnswered:
+            return Print(command, reply) ? Outcome::kDone : Outcome::kFailed;
+        case AwaitOutcome::kTimedOut:
+            err_ << "zelbridge: " << Shown(command) << ": no answer within " << timeout_.count()
+                 << " ms; it is printed as a late answer if it comes" << std::endl;
+            return Outcome::kFailed;
+        case AwaitOutcome::kOutOfStep:
+            break;
+        }
+        err_ << "zelbridge: " << Shown(command) << ": " << OutOfStep() << std::endl;
+        return Outcome::kStop;
     }
 
+    std::string OutOfStep() const
+    {
+        return ledger_.OutOfStepText() + "; type " + kClearLine +
+               " in zelbridge shell to drop the answers owed (a new zelbridge send starts in step)";
+    }
+
+    // An answer the driver has ready, if any.
+    std::optional<BridgeSession::Reply> Ready()
+    {
+        BridgeSession::Reply reply = session_.TakeAnswer();
+        if (reply.failed)
+            throw AnswerFailure{reply};
+        if (!reply.answer)
+            return std::nullopt;
+        return reply;
+    }
+
+    // Prints the answers that have come: late ones labelled, one owed to no
+    // query as the answer of the last command.
     bool TakeReadyAnswers()
     {
-        for (BridgeSession::Reply reply; (reply = session_.TakeAnswer()).failed || reply.answer;)
-            if (!Deliver(reply))
-                return false;
-        return true;
+        bool printed = true;
+        std::optional<BridgeSession::Reply> reply;
+        for (int taken = 0; taken < kMostAnswersAtOnce && (reply = Ready()); ++taken) {
+            if (std::optional<AnswerLedger::Owed> owed = ledger_.Settle())
+                Late(*owed, *reply);
+            else
+                printed = Print(lastCommand_, *reply) && printed;
+        }
+        return printed;
     }
 
-    // Polls until every owed answer is in or the timeout passes, sleeping a
-    // little longer each time so that a slow controller costs no CPU.
-    bool AwaitOwedAnswers()
+    void Late(const AnswerLedger::Owed& owed, const BridgeSession::Reply& reply)
     {
-        const Clock::time_point deadline = Clock::now() + timeout_;
-        auto pause = std::chrono::milliseconds(1);
-        while (!owed_.empty()) {
-            const BridgeSession::Reply reply = session_.TakeAnswer();
-            if (reply.failed || reply.answer) {
-                if (!Deliver(reply))
-                    return false;
-                continue;
-            }
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline) {
-                for (Owed& owed : owed_) {
-                    if (!owed.late)
-                        err_ << "zelbridge: " << Shown(owed.query) << ": no answer within " << timeout_.count() << " ms"
-                             << std::endl;
-                    owed.late = true;
-                }
-                return false;
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
-            pause = std::min(pause * 2, std::chrono::milliseconds(50));
-        }
-        return true;
+        err_ << "zelbridge: " << (owed.late ? "late" : "unread") << " answer to " << Shown(owed.query) << ": "
+             << Text(reply) << std::endl;
     }
-    // An answer goes to the oldest query owed one; with none owed it is the
-    // answer of the last command sent.
-    bool Deliver(const BridgeSession::Reply& reply)
+
+    // The answer as printed: without its line end, one is printed anyway;
+    // a cut one says so.
+    static std::string Text(const BridgeSession::Reply& reply)
     {
-        if (owed_.empty())
-            return Print(lastCommand_, reply);
-        const Owed owed = owed_.front();
-        owed_.pop_front();
-        if (owed.late && reply.answer)
-            out_ << "late answer to " << Shown(owed.query) << ": ";
-        return Print(owed.query, reply);
+        std::string text = TrimmedAnswer(reply.answer.value_or(""));
+        if (reply.cutBytes)
+            text += " [cut: " + std::to_string(reply.cutBytes) + " more bytes over --answer-bound]";
+        return text;
     }
 
     // Prints the answer on `out`, or the failure on `err`; false when it failed.
@@ -151,21 +205,20 @@ private:
             err_ << "zelbridge: " << Shown(command) << ": " << reply.error << std::endl;
             return false;
         }
-        if (reply.answer) {
-            // Controllers often end an answer with a line end; one is printed anyway.
-            std::string answer = *reply.answer;
-            while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
-                answer.pop_back();
-            out_ << answer << std::endl;
-        }
+        if (!reply.answer)
+            return true;
+        out_ << TrimmedAnswer(*reply.answer) << std::endl;
+        if (reply.cutBytes)
+            err_ << "zelbridge: " << Shown(command) << ": the answer is cut after " << reply.answer->size()
+                 << " bytes: " << reply.cutBytes << " more bytes over --answer-bound" << std::endl;
         return true;
     }
 
     BridgeSession& session_;
     const std::chrono::milliseconds timeout_;
+    AnswerLedger ledger_;
     std::ostream& out_;
     std::ostream& err_;
-    std::deque<Owed> owed_;
     std::string lastCommand_;
 };
 
@@ -180,22 +233,24 @@ int RunSend(const Invocation& request, std::ostream& out, std::ostream& err)
 {
     const BridgeModule bridge;
     BridgeSession session(bridge, *request.driver, *request.prefix, *request.link);
-    Exchange exchange(session, request.timeoutMs, out, err);
+    Exchange exchange(session, request, out, err);
+    bool allSucceeded = true;
     for (const std::string& command : request.commands) {
-        if (!exchange.Run(command)) {
-            // A query given up on may still be answered late.
-            exchange.AwaitLateAnswers();
-            return kFailure;
-        }
+        const Outcome outcome = exchange.Run(command);
+        allSucceeded = outcome == Outcome::kDone && allSucceeded;
+        // A query that timed out does not stop the rest: its answer is
+        // still owed, and printed as late when it comes.
+        if (outcome == Outcome::kStop)
+            break;
     }
-    return exchange.Finish() ? kSuccess : kFailure;
+    return exchange.Finish() && allSucceeded ? kSuccess : kFailure;
 }
 
 int RunShell(const Invocation& request, bool prompt, std::istream& in, std::ostream& out, std::ostream& err)
 {
     const BridgeModule bridge;
     BridgeSession session(bridge, *request.driver, *request.prefix, *request.link);
-    Exchange exchange(session, request.timeoutMs, out, err);
+    Exchange exchange(session, request, out, err);
     bool allSucceeded = true;
     std::string line;
     while ((prompt ? out << kPrompt << std::flush : out), std::getline(in, line)) {
@@ -203,7 +258,10 @@ int RunShell(const Invocation& request, bool prompt, std::istream& in, std::ostr
             line.pop_back();
         if (IsBlank(line))
             continue;
-        allSucceeded = exchange.Run(line) && allSucceeded;
+        if (line == kClearLine)
+            exchange.Clear();
+        else
+            allSucceeded = exchange.Run(line) == Outcome::kDone && allSucceeded;
     }
     if (prompt)
         out << std::endl;

@@ -71,7 +71,17 @@ std::vector<unsigned char> RandomBytes(std::size_t count);
 std::string DefaultTokenFile();
 
 // Writes `text` to a file that only its owner can read or write, replacing
-// it; empty, or the reason it failed.
+// it; empty, or the reason it failed. A link at `path` is not followed.
 std::string WritePrivateFile(const std::string& path, const std::string& text);
+
+// Reads a file only its owner may read or write, opened without following
+// a link: `exists` false when there is none. Empty, or why it is refused
+// (a link, a file others can read or write, with the command that mends it).
+std::string ReadPrivateFile(const std::string& path, std::string& text, bool& exists);
+
+// The absolute path of `path` with every link followed, as the system opens
+// it; for a file not there yet, its folder's real path and its name. None
+// when even the folder cannot be found.
+std::optional<std::string> RealPath(const std::string& path);
 
 } // namespace zelbridge::tool::os

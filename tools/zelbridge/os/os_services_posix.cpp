@@ -99,4 +99,54 @@ std::string WritePrivateFile(const std::string& path, const std::string& text)
     return failure;
 }
 
+std::string ReadPrivateFile(const std::string& path, std::string& text, bool& exists)
+{
+    exists = false;
+    const int file = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0) {
+        if (errno == ENOENT)
+            return "";
+        if (errno == ELOOP)
+            return "it is a symbolic link; name the file itself";
+        return std::strerror(errno);
+    }
+    exists = true;
+    struct stat status {};
+    std::string failure;
+    if (::fstat(file, &status) != 0)
+        failure = std::strerror(errno);
+    else if (!S_ISREG(status.st_mode))
+        failure = "it is not a regular file";
+    else if ((status.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0)
+        failure = "others can read or write it; make it private with: chmod 600 " + path;
+    for (char chunk[4096]; failure.empty() && text.size() < (1u << 16);) {
+        const ssize_t got = ::read(file, chunk, sizeof chunk);
+        if (got < 0)
+            failure = std::strerror(errno);
+        if (got <= 0)
+            break;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(file);
+    return failure;
+}
+
+std::optional<std::string> RealPath(const std::string& path)
+{
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved = real;
+        std::free(real);
+        return resolved;
+    }
+    const std::filesystem::path given(path);
+    if (errno != ENOENT || !given.has_parent_path() || given.filename().empty())
+        return std::nullopt;
+    char* folder = ::realpath(given.parent_path().c_str(), nullptr);
+    if (!folder)
+        return std::nullopt;
+    std::string resolved = folder;
+    std::free(folder);
+    return resolved + (resolved == "/" ? "" : "/") + given.filename().string();
+}
+
 } // namespace zelbridge::tool::os

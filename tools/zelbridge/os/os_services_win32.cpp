@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <sddl.h>
 #include <stdexcept>
@@ -188,6 +189,11 @@ std::string WritePrivateFile(const std::string& path, const std::string& text)
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1,
                                                               &descriptor, nullptr))
         return "cannot make the file's access list (error " + std::to_string(::GetLastError()) + ")";
+    const DWORD existing = ::GetFileAttributesA(path.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::LocalFree(descriptor);
+        return "it is a link; name the file itself";
+    }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, &attributes, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -204,6 +210,103 @@ std::string WritePrivateFile(const std::string& path, const std::string& text)
     }
     ::LocalFree(descriptor);
     return failure;
+}
+
+namespace {
+
+// Whether the access list lets anyone but the owner and the system read or
+// write the file: a missing list, or an allowing entry for a group that
+// holds other people.
+bool OthersMayUse(HANDLE file)
+{
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
+                          &descriptor) != ERROR_SUCCESS)
+        return true;
+    bool others = list == nullptr;
+    constexpr WELL_KNOWN_SID_TYPE kGroups[] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
+                                               WinBuiltinGuestsSid, WinAnonymousSid, WinNetworkSid,
+                                               WinInteractiveSid};
+    constexpr ACCESS_MASK kUse = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_READ | GENERIC_WRITE |
+                                 GENERIC_ALL;
+    for (DWORD i = 0; list && !others && i < list->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!::GetAce(list, i, &entry) || static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        if ((allowed->Mask & kUse) == 0)
+            continue;
+        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        for (WELL_KNOWN_SID_TYPE group : kGroups) {
+            BYTE buffer[SECURITY_MAX_SID_SIZE];
+            DWORD size = sizeof buffer;
+            if (::CreateWellKnownSid(group, nullptr, buffer, &size) && ::EqualSid(sid, buffer))
+                others = true;
+        }
+    }
+    ::LocalFree(descriptor);
+    return others;
+}
+
+} // namespace
+
+std::string ReadPrivateFile(const std::string& path, std::string& text, bool& exists)
+{
+    exists = false;
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? "" : "error " + std::to_string(error);
+    }
+    exists = true;
+    BY_HANDLE_FILE_INFORMATION information{};
+    std::string failure;
+    if (!::GetFileInformationByHandle(file, &information))
+        failure = "error " + std::to_string(::GetLastError());
+    else if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        failure = "it is a link or a folder; name the file itself";
+    else if (OthersMayUse(file))
+        failure = "others can read or write it; make it private with: icacls \"" + path +
+                  "\" /inheritance:r /grant:r \"%USERNAME%:F\"";
+    for (char chunk[4096]; failure.empty() && text.size() < (1u << 16);) {
+        DWORD got = 0;
+        if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr))
+            failure = "error " + std::to_string(::GetLastError());
+        if (got == 0)
+            break;
+        text.append(chunk, got);
+    }
+    ::CloseHandle(file);
+    return failure;
+}
+
+std::optional<std::string> RealPath(const std::string& path)
+{
+    const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        const std::string::size_type separator = path.find_last_of("\\/");
+        if (error != ERROR_FILE_NOT_FOUND || separator == std::string::npos || separator == 0 || separator + 1 == path.size())
+            return std::nullopt;
+        const std::optional<std::string> folder = RealPath(path.substr(0, separator + (path[separator - 1] == ':')));
+        if (!folder)
+            return std::nullopt;
+        return *folder + (folder->back() == '\\' ? "" : "\\") + path.substr(separator + 1);
+    }
+    char buffer[32768];
+    const DWORD length = ::GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (length == 0 || length >= sizeof buffer)
+        return std::nullopt;
+    std::string resolved(buffer, length);
+    if (resolved.rfind("\\\\?\\UNC\\", 0) == 0)
+        return "\\" + resolved.substr(7);
+    if (resolved.rfind("\\\\?\\", 0) == 0)
+        return resolved.substr(4);
+    return resolved;
 }
 
 } // namespace zelbridge::tool::os

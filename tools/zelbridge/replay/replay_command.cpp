@@ -98,12 +98,14 @@ private:
     const ErrorTexts replayedTexts_;
 };
 
-// Where the recording holds only the first part of a command or an answer.
+// Where the recording holds only the first part of a command or an answer:
+// the recorded part was replayed and compared, the rest never can be.
 std::vector<std::string> CutParts(const RecordedCommand& command, std::vector<std::size_t>& records)
 {
     std::vector<std::string> parts;
     if (command.cut) {
-        parts.push_back("the command was recorded cut, " + std::to_string(command.text.size()) + " characters of it");
+        parts.push_back("the command was recorded cut: its first " + std::to_string(command.text.size()) +
+                        " characters were compared, the rest was not recorded");
         records.push_back(command.record);
     }
     for (const RecordedAnswer& answer : command.answers) {
@@ -122,6 +124,27 @@ std::string Plural(std::size_t count, const char* one, const char* more)
     return std::to_string(count) + " " + (count == 1 ? one : more);
 }
 
+// A file torn in many places still gives a report a person reads through.
+constexpr std::size_t kMostFaultsListed = 100;
+
+const char* KindOf(const recording::RecordFault& fault)
+{
+    switch (fault.kind) {
+    case recording::FaultKind::kUnreadable: return "unreadable";
+    case recording::FaultKind::kInvalid: return "against the schema";
+    case recording::FaultKind::kOutOfPlace: return "out of place";
+    }
+    return "";
+}
+
+void ListFaults(const Recording& recording, std::ostream& out)
+{
+    for (std::size_t i = 0; i < recording.faults.size() && i < kMostFaultsListed; ++i)
+        out << "left out, " << KindOf(recording.faults[i]) << ": " << recording::Describe(recording.faults[i]) << "\n";
+    if (recording.faults.size() > kMostFaultsListed)
+        out << "left out: " << recording.faults.size() - kMostFaultsListed << " more records\n";
+}
+
 } // namespace
 
 int RunReplay(const Invocation& request, std::ostream& out)
@@ -134,9 +157,16 @@ int RunReplay(const Invocation& request, std::ostream& out)
     std::size_t commands = 0;
     for (const auto& connection : recording.connections)
         commands += connection->commands.size();
+    const recording::RecordCounts& counts = recording.counts;
     out << path << ": " << recording.records << " records, "
         << Plural(recording.processes.size(), "process", "processes") << ", " << recording.connections.size()
-        << " connections, " << commands << " commands, " << recording.errors.size() << " error texts\n";
+        << " connections, " << commands << " commands, " << recording.errors.size() << " error texts\n"
+        << "records: " << Plural(counts.sessions, "session", "sessions") << ", " << counts.generic << " generic, "
+        << counts.family << " family, " << counts.graph << " graph calls, "
+        << Plural(recording.faults.size(), "record", "records") << " left out\n"
+        << "texts are shown escaped (\\n, \\t, \\xNN for bytes that are not UTF-8), at most " << kShownLength
+        << " characters of each, with its length\n";
+    ListFaults(recording, out);
 
     // Every connection first, in the recorded order, as the simulator maps them by order of connect.
     const std::string simulator = SimulatorBesideTheTool();
@@ -157,8 +187,9 @@ int RunReplay(const Invocation& request, std::ostream& out)
         for (const auto& connection : recording.connections)
             connections += connection->process == p ? 1 : 0;
         if (process.pid)
-            out << "process " << *process.pid << " (started " << (process.started.empty() ? "?" : process.started)
-                << ", record " << process.record << "): " << connections << " connections\n";
+            out << "process " << *process.pid << " (started "
+                << (process.started.empty() ? "?" : ShownCommand(process.started)) << ", record " << process.record
+                << "): " << connections << " connections\n";
         else
             out << "records without a process identifier, from record " << process.record << ": " << connections
                 << " connections\n";
@@ -171,7 +202,8 @@ int RunReplay(const Invocation& request, std::ostream& out)
             Replayer replayer(recording, *sessions[i], request.timeoutMs);
             for (const RecordedCommand& command : connection.commands) {
                 const Replayed got = replayer.Replay(command);
-                out << "  record " << command.record << ": " << command.text << " => " << replayer.Outcome(got) << "\n";
+                out << "  record " << command.record << ": " << ShownCommand(command.text) << " => "
+                    << replayer.Outcome(got) << "\n";
                 const std::string differences = replayer.Differences(command, got);
                 if (!differences.empty()) {
                     out << differences << "\n"
@@ -179,21 +211,29 @@ int RunReplay(const Invocation& request, std::ostream& out)
                     return kFailure;
                 }
                 for (const std::string& part : CutParts(command, cutRecords))
-                    out << "record " << command.record << " " << command.text << ": " << part << "\n";
+                    out << "record " << command.record << " " << ShownCommand(command.text) << ": " << part << "\n";
                 ++replayed;
             }
         }
     }
+    const std::string outOf = std::to_string(replayed) + " of " + std::to_string(commands) + " commands";
+    const std::string leftOut = recording.faults.empty()
+                                    ? ""
+                                    : ", without the " + Plural(recording.faults.size(), "record", "records") +
+                                          " left out";
     if (!cutRecords.empty()) {
         std::string records;
         for (const std::size_t record : cutRecords)
             records += (records.empty() ? "" : ", ") + std::to_string(record);
         out << "replays only what was recorded: " << Plural(cutRecords.size(), "text", "texts") << " recorded cut (record"
-            << (cutRecords.size() == 1 ? " " : "s ") << records << "); " << replayed << " of " << commands
-            << " commands\n";
+            << (cutRecords.size() == 1 ? " " : "s ") << records << "); " << outOf << leftOut << "\n";
         return kFailure;
     }
-    out << "replays cleanly: " << replayed << " of " << commands << " commands\n";
+    if (!recording.faults.empty() && !request.skipBadRecords)
+        throw Failure("\"" + path + "\", " + recording::Describe(recording.faults.front()) +
+                      (recording.faults.size() > 1 ? " (and " + Plural(recording.faults.size() - 1, "more record", "more records") + " named above)" : "") +
+                      "; the rest replays (" + outOf + "); --skip-bad-records accepts a replay without them");
+    out << "replays cleanly: " << outOf << leftOut << "\n";
     return kSuccess;
 }
 

@@ -9,17 +9,67 @@ namespace {
 std::string Error(std::int32_t code, const ErrorTexts& texts)
 {
     const std::string text = code ? texts(code) : "";
-    return "error " + std::to_string(code) + (text.empty() ? "" : " \"" + text + "\"");
+    return "error " + std::to_string(code) + (text.empty() ? "" : " " + Shown(text));
+}
+
+// The length of the UTF-8 sequence that starts at `at`, or 0 when the bytes
+// there are not one.
+std::size_t Utf8Sequence(const std::string& text, std::size_t at)
+{
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+            return 0;
+    return length;
 }
 
 } // namespace
 
+std::string Escaped(const std::string& text, std::size_t longest)
+{
+    std::string shown;
+    std::size_t at = 0;
+    for (; at < text.size() && at < longest; ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte == '\\' || byte == '"') {
+            shown += '\\';
+            shown += static_cast<char>(byte);
+        } else if (byte == '\n') {
+            shown += "\\n";
+        } else if (byte == '\r') {
+            shown += "\\r";
+        } else if (byte == '\t') {
+            shown += "\\t";
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            shown += static_cast<char>(byte);
+        } else if (const std::size_t sequence = byte >= 0x80 ? Utf8Sequence(text, at) : 0) {
+            shown.append(text, at, sequence);
+            at += sequence - 1;
+        } else {
+            const char digits[] = "0123456789abcdef";
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 15];
+        }
+    }
+    return at < text.size() ? shown + "..." : shown;
+}
+
 std::string Shown(const std::string& text)
 {
-    constexpr std::size_t kShownLength = 60;
     if (text.size() <= kShownLength)
-        return "\"" + text + "\"";
-    return "\"" + text.substr(0, kShownLength) + "...\" (" + std::to_string(text.size()) + " characters)";
+        return "\"" + Escaped(text, kShownLength) + "\"";
+    return "\"" + Escaped(text, kShownLength) + "\" (" + std::to_string(text.size()) + " characters)";
+}
+
+std::string ShownCommand(const std::string& text)
+{
+    if (text.size() <= kShownLength)
+        return Escaped(text, kShownLength);
+    return Escaped(text, kShownLength) + " (" + std::to_string(text.size()) + " characters)";
 }
 
 std::string Outcome(const Replayed& replayed, const ErrorTexts& replayedTexts)
@@ -62,7 +112,7 @@ std::string Differences(const recording::RecordedCommand& recorded, const Replay
     }
     if (fields.empty())
         return "";
-    std::string text = "record " + std::to_string(recorded.record) + " " + recorded.text + ": ";
+    std::string text = "record " + std::to_string(recorded.record) + " " + ShownCommand(recorded.text) + ": ";
     for (std::size_t i = 0; i < fields.size(); ++i)
         text += (i ? "; " : "") + fields[i];
     return text;

@@ -1,20 +1,20 @@
 // What `zelbridge serve` answers, apart from HTTP itself: sessions with
 // their leases, the systems and family connections each session owns, and
-// the calls on them, one at a time on each system.
+// the calls on them, one at a time on each system. The rooms: routes.cpp
+// (routing), json_shapes (bodies), sessions (sessions and leases),
+// path_policy (which files a request may name), module_calls (the calls
+// into the module); http_server holds the transport and its limits.
 #pragma once
 
-#include "cli/bridge_module.h"
-#include "served_operations.h"
+#include "cli/answer_bound.h"
+#include "cli/answer_ledger.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zelbridge::tool::serve {
@@ -28,7 +28,13 @@ struct ServiceOptions {
     // Folders or files from which a define may load a library named with a
     // path; a bare name is always looked for in the install folder.
     std::vector<std::string> allowedLibraries;
+    // Folders whose files a request may have a driver open (the simulator's
+    // descriptions and recordings); none unless the operator gives one.
+    std::vector<std::string> allowedData;
     std::chrono::milliseconds reapInterval{200};
+    // --answer-bound and --give-up-factor, as send and shell take them.
+    std::size_t answerBound = kAnswerBound;
+    double giveUpFactor = kGiveUpFactor;
 };
 
 struct HttpReply {
@@ -46,39 +52,37 @@ private:
     std::ostream& out_;
 };
 
+class ModuleEntries;
+class PathPolicy;
+class SessionTable;
+
+// A request's target as a log line may show it: no query, and no path
+// step that is not a word of the routes, a number or a session id, since a
+// client may put its token anywhere.
+std::string RedactedTarget(const std::string& target);
+
 class Service {
 public:
-    Service(const BridgeModule& bridge, ServiceOptions options, Log& log);
+    Service(ModuleEntries& module, ServiceOptions options, Log& log);
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
     // One authenticated request; never throws.
     HttpReply Handle(const std::string& method, const std::string& target, const std::string& body);
+    // Ends every answer wait at once, as when the server stops.
+    void Stop();
     // Closes every session's connections, as when the server stops.
     void CloseAll();
 
-    struct Slot;
-    struct Session;
-
 private:
     HttpReply Route(const std::string& method, const std::vector<std::string>& path, const std::string& body);
-    std::shared_ptr<Session> Acquire(const std::string& id);
-    void Release(Session& session);
-    void CloseSession(const std::shared_ptr<Session>& session, const char* why);
-    void ReapExpired();
 
-    const BridgeModule& bridge_;
+    ModuleEntries& module_;
     const ServiceOptions options_;
     Log& log_;
-    std::mutex lock_;
-    std::map<std::string, std::shared_ptr<Session>> sessions_;
-    // Systems defined so far by index, kept for reuse once their session ends.
-    std::map<std::int32_t, std::shared_ptr<Slot>> systems_;
-    std::map<std::string, std::mutex> familyLocks_;
-    bool stopping_ = false;
-    std::condition_variable wake_;
-    std::thread reaper_;
+    std::unique_ptr<PathPolicy> paths_;
+    std::unique_ptr<SessionTable> sessions_;
 };
 
 } // namespace zelbridge::tool::serve

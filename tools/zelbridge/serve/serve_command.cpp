@@ -3,10 +3,10 @@
 #include "cli/subcommands.h"
 #include "cli/tool_errors.h"
 #include "http_server.h"
+#include "module_calls.h"
 #include "os/os_services.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
 
 namespace zelbridge::tool {
@@ -38,12 +38,35 @@ bool IsLoopback(const std::string& address)
     return address.rfind("127.", 0) == 0 || address == "::1" || address == "localhost";
 }
 
-// The token of an existing token file, else a new one written to the file.
+std::string NewToken()
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char byte : os::RandomBytes(kTokenBytes)) {
+        token += digits[byte >> 4];
+        token += digits[byte & 15];
+    }
+    return token;
+}
+
+void WriteToken(const std::string& file, const std::string& token)
+{
+    const std::string failure = os::WritePrivateFile(file, token + "\n");
+    if (!failure.empty())
+        throw Failure("cannot write the token to " + file + ": " + failure);
+}
+
+// The token of an existing token file, else a new one written to it. The
+// file must be the owner's alone: a token others can read is no secret, and
+// one others can write lets them choose it.
 std::string PrepareToken(const std::string& file)
 {
-    std::string token;
-    if (std::ifstream existing{file})
-        std::getline(existing, token);
+    std::string text;
+    bool exists = false;
+    const std::string refused = os::ReadPrivateFile(file, text, exists);
+    if (!refused.empty())
+        throw Failure("the token file " + file + " is refused: " + refused);
+    std::string token = text.substr(0, text.find('\n'));
     while (!token.empty() && (token.back() == '\r' || token.back() == ' '))
         token.pop_back();
     if (!token.empty()) {
@@ -51,14 +74,8 @@ std::string PrepareToken(const std::string& file)
             throw Failure("the token in " + file + " is shorter than " + std::to_string(kShortestToken) + " characters");
         return token;
     }
-    static const char digits[] = "0123456789abcdef";
-    for (unsigned char byte : os::RandomBytes(kTokenBytes)) {
-        token += digits[byte >> 4];
-        token += digits[byte & 15];
-    }
-    const std::string failure = os::WritePrivateFile(file, token + "\n");
-    if (!failure.empty())
-        throw Failure("cannot write the token to " + file + ": " + failure);
+    token = NewToken();
+    WriteToken(file, token);
     return token;
 }
 
@@ -69,16 +86,24 @@ int RunServe(const Invocation& request, std::ostream& out, std::ostream& err)
     const serve::Listener listener = request.listen ? ParseListen(*request.listen) : serve::Listener{};
     // A token file named by the operator is kept; the default one is new at each start.
     const std::string tokenFile = request.tokenFile.value_or(os::DefaultTokenFile());
-    if (!request.tokenFile)
-        os::WritePrivateFile(tokenFile, "");
-    const std::string token = PrepareToken(tokenFile);
+    std::string token;
+    if (request.tokenFile) {
+        token = PrepareToken(tokenFile);
+    } else {
+        token = NewToken();
+        WriteToken(tokenFile, token);
+    }
 
     const BridgeModule bridge;
     serve::Log log(err);
     serve::ServiceOptions options;
     options.allowedLibraries = request.allowedLibraries;
-    serve::Service service(bridge, options, log);
-    serve::ServeHttp(service, listener, token, log, [&](unsigned short port) {
+    options.answerBound = request.answerBoundBytes;
+    options.giveUpFactor = request.giveUpFactorValue;
+    options.allowedData = request.allowedData;
+    serve::LoadedModule module(bridge);
+    serve::Service service(module, options, log);
+    serve::ServeHttp(service, listener, serve::ConnectionLimits{}, token, log, [&](unsigned short port) {
         out << "zelbridge serve: listening on http://" << (listener.address.find(':') != std::string::npos ? "[" + listener.address + "]" : listener.address)
             << ":" << port << "/ ; token in " << tokenFile << std::endl;
         if (!IsLoopback(listener.address))

@@ -28,13 +28,17 @@ std::optional<Operation> FindOperation(const std::string& name) noexcept
 
 const std::vector<FamilyOperations>& Families()
 {
-#define ZELBRIDGE_SERVE_OPERATION(family, prefix, resolution, operation, ...) #operation,
-#define ZELBRIDGE_SERVE_FAMILY(family, prefix, resolution, ...)                                                     \
-    FamilyOperations{#family, ZELBRIDGE_FAMILY_STRING(prefix),                                                      \
-                     {ZELBRIDGE_FAMILY_ROWS(ZELBRIDGE_SERVE_OPERATION, family, prefix, resolution)}},
-    static const std::vector<FamilyOperations> families = {ZELBRIDGE_FAMILIES(ZELBRIDGE_SERVE_FAMILY)};
+    static const std::vector<FamilyOperations> families = [] {
+        std::vector<FamilyOperations> all;
+#define ZELBRIDGE_SERVE_FAMILY(family, prefix, ...) all.push_back({#family, ZELBRIDGE_FAMILY_STRING(prefix), {}});
+        ZELBRIDGE_FAMILIES(ZELBRIDGE_SERVE_FAMILY)
 #undef ZELBRIDGE_SERVE_FAMILY
-#undef ZELBRIDGE_SERVE_OPERATION
+        for (std::size_t family = 0; family < all.size(); ++family)
+            for (const FamilyUse& use : FamilyUsesInResolutionOrder())
+                if (Exports(static_cast<Family>(family), use.operation))
+                    all[family].operations.push_back(Describe(use.operation).name);
+        return all;
+    }();
     return families;
 }
 

@@ -1,0 +1,94 @@
+"""Holds the files written by hand that name exports to the description of
+the exports, as export_listing prints it: the recording schema's entry names
+and the OpenAPI document's family and operation names.
+
+Usage: description_consumers.py EXPORT_LISTING SOURCE_DIR
+"""
+
+import json
+import os
+import re
+import subprocess
+import sys
+
+
+def names_in_parentheses(text):
+    """The comma-separated names inside the last parentheses of `text`."""
+    inside = re.findall(r"\(([^()]*)\)", text)
+    return {name.strip() for name in inside[-1].split(",")} if inside else set()
+
+
+def check_recording_schema(exports, schema, faults):
+    call = schema["$defs"]["call"]["properties"]
+    entry = re.compile(call["entry"]["pattern"])
+    # The recorder writes the name a C caller uses: ConnectPciBoard, not _ConnectPciBoard@8.
+    for export in exports:
+        if not entry.match(export["function"]):
+            faults.append(f"recording schema: entry {export['function']} does not match {entry.pattern}")
+    no_result = {e["function"] for e in exports if e["group"] == "generic" and not e["result"]}
+    named = names_in_parentheses(call["result"]["description"])
+    if named != no_result:
+        faults.append(f"recording schema: 'result' names {sorted(named)} as the entry points without a result; "
+                      f"the description has {sorted(no_result)}")
+    size_writers = {e["function"] for e in exports if e["group"] == "generic" and "integer_out" in e["arguments"]}
+    named = names_in_parentheses(call["size"]["description"])
+    if named != size_writers:
+        faults.append(f"recording schema: 'size' names {sorted(named)}; the description has {sorted(size_writers)}")
+    for example in re.findall(r"[A-Za-z_][A-Za-z0-9_]*", call["entry"]["description"].split(":", 1)[1]):
+        if example not in {e["function"] for e in exports}:
+            faults.append(f"recording schema: the example entry {example} is no export")
+
+
+def enums_of(document, parameter_name):
+    """path -> the enum of its parameter `parameter_name`, over every path that has one."""
+    found = {}
+    for path, methods in document["paths"].items():
+        for method in methods.values():
+            for parameter in method.get("parameters", []):
+                if parameter.get("name") == parameter_name and "enum" in parameter.get("schema", {}):
+                    found[path] = set(parameter["schema"]["enum"])
+    return found
+
+
+def check_openapi(exports, document, faults):
+    families = {e["family"] for e in exports if e["family"]}
+    for path, names in enums_of(document, "family").items():
+        if names != families:
+            faults.append(f"openapi: {path} lists the families {sorted(names)}; the description has {sorted(families)}")
+    generic = {e["function"]: e for e in exports if e["group"] == "generic" and e["role"]}
+    family_calls = {e["function"][len(e["prefix"]):]: e for e in exports if e["group"] == "family" and e["role"]}
+    for path, names in enums_of(document, "operation").items():
+        described = family_calls if "/families/" in path else generic
+        on_connection = "/connections/" in path
+        for name in sorted(names):
+            if name not in described:
+                faults.append(f"openapi: {path} offers {name}, which the description does not have there")
+            elif "/families/" in path and (described[name]["role"] == "on_connection") != on_connection:
+                faults.append(f"openapi: {path} offers {name}, whose connection role is {described[name]['role']}")
+    served = document["components"]["schemas"]["ServedOperation"]["properties"]
+    roles = {e["role"] for e in exports if e["role"]}
+    if set(served["kind"]["enum"]) != roles:
+        faults.append(f"openapi: ServedOperation kinds {served['kind']['enum']}; the description has {sorted(roles)}")
+    kinds = {kind for e in exports for kind in e["arguments"]}
+    unknown = set(served["arguments"]["items"]["enum"]) - kinds
+    if unknown:
+        faults.append(f"openapi: ServedOperation argument kinds {sorted(unknown)} are not the description's")
+
+
+def main():
+    listing, source = sys.argv[1:3]
+    exports = json.loads(subprocess.run([listing, "--json"], check=True, capture_output=True, text=True).stdout)
+    faults = []
+    if len(exports) != 150 or len({e["ordinal"] for e in exports}) != 150:
+        faults.append(f"the description has {len(exports)} exports; the module has 150 ordinals")
+    with open(os.path.join(source, "docs/reference/recording-file.schema.json"), encoding="utf-8") as file:
+        check_recording_schema(exports, json.load(file), faults)
+    with open(os.path.join(source, "tools/zelbridge/serve/openapi.json"), encoding="utf-8") as file:
+        check_openapi(exports, json.load(file), faults)
+    for fault in faults:
+        print(fault, file=sys.stderr)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
