@@ -45,24 +45,33 @@ function(zelbridge_add_import_libraries records)
   add_custom_target(zelbridge_import_libraries ALL DEPENDS ${out}/libZelbridge.dll.a ${out}/Zelbridge.lib)
 endfunction()
 
-# 64-bit Windows: one calling convention and no decoration, so Zelbridge.lib
-# lists the names as exported, and ConnectPciBoard, as the header declares
-# it, as another name of the export that keeps its 32-bit decoration.
-function(zelbridge_add_msvc_import_library_64 records)
+# 64-bit Windows: one calling convention and no decoration, so the import
+# libraries list the names as exported, and ConnectPciBoard, as the header
+# declares it, as another name of the export that keeps its 32-bit
+# decoration: Zelbridge.lib for MSVC, libZelbridge.dll.a for MinGW (whose
+# linker-made one lacks that name).
+function(zelbridge_add_import_libraries_64 records)
   find_program(ZELBRIDGE_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
   set(work ${CMAKE_CURRENT_BINARY_DIR}/import)
-  set(def "LIBRARY Zelbridge.dll\nEXPORTS\n")
+  set(out ${CMAKE_BINARY_DIR}/lib)
+  set(msvc_def "LIBRARY Zelbridge.dll\nEXPORTS\n")
+  set(gnu_def "LIBRARY Zelbridge.dll\nEXPORTS\n")
   foreach(record IN LISTS records)
     zelbridge_export_fields("${record}")
+    string(APPEND msvc_def "    ${export_name} @${export_ordinal}\n")
+    string(APPEND gnu_def "    ${export_name} @${export_ordinal}\n")
     if(export_name MATCHES "@[0-9]+$")
-      string(APPEND def "    ${export_name} @${export_ordinal}\n    ${export_internal} == ${export_name}\n")
-    else()
-      string(APPEND def "    ${export_name} @${export_ordinal}\n")
+      string(APPEND msvc_def "    ${export_internal} == ${export_name}\n")
+      string(APPEND gnu_def "    ${export_internal} @${export_ordinal} == ${export_name}\n")
     endif()
   endforeach()
-  file(GENERATE OUTPUT ${work}/msvc64.def CONTENT "${def}")
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lib/Zelbridge.lib
-    COMMAND ${ZELBRIDGE_LLVM_DLLTOOL} -m i386:x86-64 -d ${work}/msvc64.def -l ${CMAKE_BINARY_DIR}/lib/Zelbridge.lib
+  file(GENERATE OUTPUT ${work}/msvc64.def CONTENT "${msvc_def}")
+  file(GENERATE OUTPUT ${work}/gnu64.def CONTENT "${gnu_def}")
+  add_custom_command(OUTPUT ${out}/Zelbridge.lib
+    COMMAND ${ZELBRIDGE_LLVM_DLLTOOL} -m i386:x86-64 -d ${work}/msvc64.def -l ${out}/Zelbridge.lib
     DEPENDS ${work}/msvc64.def ${ZELBRIDGE_DEF_FILE})
-  add_custom_target(zelbridge_import_libraries ALL DEPENDS ${CMAKE_BINARY_DIR}/lib/Zelbridge.lib)
+  add_custom_command(OUTPUT ${out}/libZelbridge.dll.a
+    COMMAND ${CMAKE_DLLTOOL} -d ${work}/gnu64.def -D Zelbridge.dll -l ${out}/libZelbridge.dll.a
+    DEPENDS ${work}/gnu64.def ${ZELBRIDGE_DEF_FILE})
+  add_custom_target(zelbridge_import_libraries ALL DEPENDS ${out}/Zelbridge.lib ${out}/libZelbridge.dll.a)
 endfunction()

@@ -86,6 +86,19 @@ typedef ptrdiff_t ZelWord;
 /* A needed driver function or driver library is not available. */
 #define FUNCTION_NOT_AVAILABLE (-1034)
 
+/*
+ * The name to look a function of this header up by at run time
+ * (GetProcAddress, dlsym) is the header's name for every function but one:
+ * on Windows, 32-bit and 64-bit alike, ConnectPciBoard is exported as
+ * "_ConnectPciBoard@8", the name 32-bit applications of old resolve.
+ * Linking with the import library needs none of this.
+ */
+#if defined(_WIN32)
+#define ZELBRIDGE_CONNECT_PCI_BOARD_EXPORT "_ConnectPciBoard@8"
+#else
+#define ZELBRIDGE_CONNECT_PCI_BOARD_EXPORT "ConnectPciBoard"
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -17,16 +17,12 @@
 # sources without them, and lists of its own, so that nothing of the machine's
 # apt configuration changes. When the install cannot proceed even so, the
 # packages and the indexes are named.
-# ZELBRIDGE_APT_ROOT (default /) is the root whose etc/apt the sources are
-# read from: a test points it at a configuration of its own.
+# ZELBRIDGE_APT_ROOT, when set, is a root of apt's files other than the
+# machine's: its etc/apt holds the sources, its var/lib/apt/lists and
+# var/cache/apt what apt downloads. A test points it at a mirror it has
+# broken on purpose. Sourced rather than run, this file only defines its
+# functions, so that such a test can call the apt step alone.
 set -euo pipefail
-
-emulate=false
-case ${1:-} in
-    "") ;;
-    --emulate-i386) emulate=true ;;
-    *) echo "usage: setup.sh [--emulate-i386]" >&2; exit 2 ;;
-esac
 
 fail() {
     echo "setup: $*" >&2
@@ -34,11 +30,11 @@ fail() {
 }
 
 packages=(
-    cmake ninja-build g++ make googletest libgtest-dev libbenchmark-dev valgrind
+    cmake ninja-build g++ make googletest libgtest-dev libbenchmark-dev valgrind pkgconf
     clang libclang-rt-14-dev llvm nlohmann-json3-dev libboost1.81-dev wixl msitools
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
-    python3 python3-pytest python3-setuptools python3-venv python3-pip
+    python3 python3-pytest python3-setuptools python3-wheel python3-venv python3-pip
     mkdocs python3-jsonschema chromium
 )
 wine32=/usr/lib/wine/wine
@@ -57,19 +53,29 @@ need_root() {
 }
 
 # apt-get with its output kept in a log; a failure shows the log's last line.
-# apt_options are set once suites are left out for this run.
+# apt_options (see apt_reads) point apt at other sources and lists.
 apt_log=$(mktemp)
 apt_own=""
-apt_options=()
 trap 'rm -f "$apt_log"; [ -z "$apt_own" ] || rm -rf "$apt_own"' EXIT
-apt_root=${ZELBRIDGE_APT_ROOT:-/}
+apt_root=${ZELBRIDGE_APT_ROOT:-}
+
+# apt_options: apt reads the sources in $1 (sources.list and sources.list.d)
+# and keeps its lists and downloads in $2 and $3.
+apt_reads() {
+    mkdir -p "$2/partial" "$3/archives/partial"
+    apt_options=(-o "Dir::Etc::SourceList=$1/sources.list" -o "Dir::Etc::SourceParts=$1/sources.list.d"
+        -o "Dir::State::Lists=$2" -o "Dir::Cache=$3")
+}
+apt_options=()
+[ -z "$apt_root" ] || apt_reads "$apt_root/etc/apt" "$apt_root/var/lib/apt/lists" "$apt_root/var/cache/apt"
+
 run_apt_get() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get -q -y -o Dpkg::Use-Pty=0 "${apt_options[@]}" "$@" </dev/null >"$apt_log" 2>&1
 }
 
 # The suites of the indexes in failed_indexes' lines, once each.
 suites_of() {
-    sed -n 's#^[a-z+]*://[^ ]*/dists/\([^/ ]*\)/.*#\1#p' | sort -u
+    sed -n 's#^[a-z+]*:[^ ]*/dists/\([^/ ]*\)/.*#\1#p' | sort -u
 }
 
 # Writes into $1 a copy of the sources under $apt_root/etc/apt with the
@@ -101,18 +107,21 @@ sources_without() {
                     n = split(suites, suite, /[ \t]+/); kept = ""
                     for (i = 1; i <= n; i++)
                         if (suite[i] != "" && !index(left_out, " " suite[i] " ")) kept = kept " " suite[i]
-                    if (kept == "") stanza = stanza "Enabled: no\n"
-                    else stanza = replace_suites(stanza, "Suites:" kept)
+                    if (kept == "") stanza = replace_field(stanza, "Enabled", "no")
+                    else stanza = replace_field(stanza, "Suites", kept)
                 }
                 printf "%s", stanza; stanza = ""; suites = ""
             }
-            function replace_suites(text, with,   out, lines, n, i) {
+            # A field given twice is an error to apt: the one line replaces
+            # any the stanza has.
+            function replace_field(text, name, value,   out, lines, n, i) {
                 n = split(text, lines, "\n"); out = ""
-                for (i = 1; i < n; i++) out = out ((lines[i] ~ /^Suites:/) ? with : lines[i]) "\n"
-                return out
+                for (i = 1; i < n; i++)
+                    if (tolower(lines[i]) !~ "^" tolower(name) ":") out = out lines[i] "\n"
+                return out name ": " value "\n"
             }
             /^[ \t]*$/ { flush(); print; next }
-            /^Suites:/ { suites = $0; sub(/^Suites:[ \t]*/, "", suites) }
+            tolower($0) ~ /^suites:/ { suites = $0; sub(/^[^:]*:[ \t]*/, "", suites) }
             { stanza = stanza $0 "\n" }
             END { flush() }' "$file" >"$into/sources.list.d/$(basename "$file")"
     done
@@ -121,19 +130,25 @@ sources_without() {
 # From now on in this run, apt reads sources without the given suites, and
 # keeps its lists and downloads apart from the machine's.
 leave_out_suites() {
-    [ -n "$apt_own" ] || apt_own=$(mktemp -d)
-    rm -rf "$apt_own/etc"
+    if [ -z "$apt_own" ]; then
+        apt_own=$(mktemp -d)
+        # apt downloads as its own user where it can: let it reach its lists.
+        chmod 755 "$apt_own"
+    fi
+    rm -rf "${apt_own:?}/etc"
     sources_without "$apt_own/etc" "$@"
-    mkdir -p "$apt_own/lists/partial" "$apt_own/cache/archives/partial"
-    apt_options=(-o "Dir::Etc::SourceList=$apt_own/etc/sources.list"
-        -o "Dir::Etc::SourceParts=$apt_own/etc/sources.list.d"
-        -o "Dir::State::Lists=$apt_own/lists" -o "Dir::Cache=$apt_own/cache")
+    apt_reads "$apt_own/etc" "$apt_own/lists" "$apt_own/cache"
 }
 
 # The indexes the last `apt-get update` could not download, one a line, each
 # with apt's reason ("File has unexpected size ... Mirror sync in progress?").
+# A suite whose Release file itself fails ("The repository 'URI SUITE
+# InRelease' is not signed", "... does not have a Release file") is named
+# by the address of that file.
 failed_indexes() {
-    sed -n 's/^[EW]: Failed to fetch \(.*\)$/\1/p' "$apt_log" | sed 's/  */ /g'
+    sed -n -e 's/^[EW]: Failed to fetch \(.*\)$/\1/p' \
+        -e "s#^E: The repository '\\([^ ']*\\) \\([^ ']*\\) \\([^ ']*\\)' \\(.*\\)\$#\\1/dists/\\2/\\3 \\4#p" "$apt_log" |
+        sed 's#\([^/]\)//dists/#\1/dists/#; s/  */ /g'
 }
 
 # Indexes still failing after the last try of `apt-get update`, for the
@@ -171,16 +186,21 @@ apt_update() {
         sleep "$wait"
         wait=$((wait * 2))
     done
-    suites=$(suites_of <<<"$failed" | tr '\n' ' ')
-    suites=${suites% }
-    if [ -n "$suites" ]; then
+    # A Release file that fails hides the indexes behind it: once a suite
+    # is left out, another may fail that did not before. Each round leaves
+    # out at least one suite more, so this ends.
+    local times="$tries times"
+    while suites=$(suites_of <<<"$failed" | awk -v out=" $left_out_suites " '!index(out, " " $0 " ")' | tr '\n' ' ') &&
+        [ -n "$suites" ]; do
+        suites=${suites% }
         left_out_suites=$(echo $left_out_suites $suites | tr ' ' '\n' | sort -u | tr '\n' ' ')
         left_out_suites=${left_out_suites% }
-        echo "setup: an index of $suites failed $tries times ($(head -n 1 <<<"$failed" | cut -d' ' -f1)); this install leaves out $left_out_suites (its updates are not used), without changing the machine's apt configuration" >&2
+        echo "setup: an index of $suites failed $times ($(head -n 1 <<<"$failed" | cut -d' ' -f1)); this install leaves out $left_out_suites (its updates are not used), without changing the machine's apt configuration" >&2
         leave_out_suites $left_out_suites
         run_apt_get update && { stale_indexes=""; return; }
         failed=$(failed_indexes)
-    fi
+        times="with $left_out_suites left out"
+    done
     stale_indexes=$failed
     echo "setup: apt-get update failed; going on with the indexes apt has. Still failing:" >&2
     sed 's/^/  /' <<<"$failed" >&2
@@ -206,7 +226,7 @@ add_backports_suite() {
     local suite=$1
     local list=/etc/apt/sources.list.d/zelbridge-backports.sources
     if [ -e "$list" ] || grep -rqs "$suite" /etc/apt/sources.list /etc/apt/sources.list.d; then
-        apt-cache policy | grep -q " $suite/" || apt_get update
+        apt-cache "${apt_options[@]}" policy | grep -q " $suite/" || apt_get update
         return
     fi
     local uri
@@ -252,6 +272,16 @@ register_qemu() {
     printf '%s' ":qemu-i386:M::$i386_magic:$i386_mask:$qemu:F" | $sudo tee "$binfmt/register" >/dev/null ||
         fail "binfmt_misc refused the qemu-i386 entry"
 }
+
+# Sourced by a test: the functions only.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
+emulate=false
+case ${1:-} in
+    "") ;;
+    --emulate-i386) emulate=true ;;
+    *) echo "usage: setup.sh [--emulate-i386]" >&2; exit 2 ;;
+esac
 
 missing=$(missing_packages)
 if [ -n "$missing" ]; then

@@ -46,10 +46,17 @@ function(expect_install_path expected when)
   endif()
 endfunction()
 
-# Whether the installed bin folder is on the system PATH, as a new command prompt gets it.
-function(expect_on_system_path expected when)
+# The system PATH, as a new command prompt gets it.
+function(system_path out_var)
   execute_process(COMMAND ${launcher} reg query "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
       /v PATH OUTPUT_VARIABLE output ERROR_QUIET)
+  string(REGEX MATCH "PATH +REG_[A-Z_]+ +([^\r\n]*)" _ "${output}")
+  set(${out_var} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+# Whether the installed bin folder is on the system PATH.
+function(expect_on_system_path expected when)
+  system_path(output)
   string(FIND "${output}" "C:\\Program Files\\Zelbridge\\bin" found)
   set(on FALSE)
   if(found GREATER -1)
@@ -89,7 +96,12 @@ execute_process(COMMAND ${CMAKE_COMMAND} ${msi_build_args} -DWORK_DIR=${WORK_DIR
 # without DRIVERFOLDER leave it alone. Nothing is left once the newer version
 # is uninstalled, so the upgrade removed the older one.
 wine(_ reg add ${key} /v Path /t REG_SZ /d ${earlier_value} /f)
+system_path(path_before)
 wine(_ msiexec /i ${MSI} /qn)
+# The Python package, for a Python of any bitness, beside the module.
+if(NOT EXISTS "${installed}/python/zelbridge-${VERSION}-py3-none-any.whl")
+  message(FATAL_ERROR "the package did not install the Python wheel")
+endif()
 file(STRINGS ${BUILD_DIR}/packaging/msi/files.txt package_files)
 foreach(file IN LISTS package_files)
   string(REGEX REPLACE "^stage/" "" file "${file}")
@@ -141,6 +153,18 @@ wine(_ msiexec /x ${newer_msi} /qn)
 expect_no_package_file("the newer version uninstalled")
 expect_install_path("(none)" "the newer version uninstalled")
 expect_on_system_path(FALSE "the newer version uninstalled")
+# Wine's msi leaves the separator of an appended entry behind at uninstall
+# (a package of nothing but that standard Environment row does the same), and
+# the next install appends after it: an empty entry, which no search uses.
+# Apart from empty entries the PATH must be as it was.
+system_path(path_after)
+foreach(path path_before path_after)
+  string(REGEX REPLACE ";;+" ";" ${path} "${${path}}")
+  string(REGEX REPLACE ";$" "" ${path} "${${path}}")
+endforeach()
+if(NOT path_after STREQUAL path_before)
+  message(FATAL_ERROR "the system PATH is not as before the install:\nbefore: ${path_before}\nafter:  ${path_after}")
+endif()
 
 if(original_value STREQUAL "(none)")
   execute_process(COMMAND ${launcher} reg delete ${key} /v Path /f OUTPUT_QUIET ERROR_QUIET)
