@@ -29,8 +29,9 @@ BridgeModule::BridgeModule() : module_(platform::OpenModule(ZELBRIDGE_MODULE_FIL
     if (!module_)
         throw Failure("cannot load " ZELBRIDGE_MODULE_FILE ": " + CaptureLastError(ZELBRIDGE_MODULE_FILE).Describe());
     try {
-#define ZELBRIDGE_TOOL_FIND(name) Find(module_, name, #name);
-        ZELBRIDGE_TOOL_ENTRY_POINTS(ZELBRIDGE_TOOL_FIND)
+        Find(module_, DefineSystem, "DefineSystem");
+#define ZELBRIDGE_TOOL_FIND(name, ...) Find(module_, name, #name);
+        ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_TOOL_FIND)
 #undef ZELBRIDGE_TOOL_FIND
     } catch (...) {
         platform::CloseModule(module_);
