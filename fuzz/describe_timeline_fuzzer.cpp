@@ -1,5 +1,6 @@
 // Fuzzes describe and timeline with recordings and traces a user may have
-// edited: whatever the reader accepts must give descriptions the simulator
+// edited or torn: describe and timeline read exactly the records the reader
+// accepts, whatever it accepts must give descriptions the simulator
 // loads and trace events the page draws, and no input may crash either.
 #include "describe/call_records.h"
 #include "describe/derived_description.h"
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
 #include <string>
 
 using namespace zelbridge;
@@ -23,20 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const recording::LoadedRecording loaded = recording::ParseRecording(text, "fuzz.jsonl");
     if (!loaded.recording)
         return 0;
-    tool::CallRecords calls;
-    try {
-        calls = tool::ReadCallRecords(text);
-    } catch (const std::runtime_error&) {
-        return 0;
+    const recording::Recording& recording = *loaded.recording;
+    const tool::CallRecords calls = tool::ReadCallRecords(text, recording);
+    // Describe and timeline read the very records the reader used, none it left out.
+    const recording::RecordCounts& counts = recording.counts;
+    if (calls.calls.size() != counts.generic + counts.family + counts.graph) {
+        std::fprintf(stderr, "describe read %zu call records, the reader accepted %zu\n", calls.calls.size(),
+                     counts.generic + counts.family + counts.graph);
+        std::abort();
     }
     for (const tool::DerivedDescription& derived :
-         tool::DeriveDescriptions(*loaded.recording, calls, tool::ConnectionFilter{}, "fuzz.jsonl")) {
+         tool::DeriveDescriptions(recording, calls, tool::ConnectionFilter{}, "fuzz.jsonl")) {
         const simulator::LoadedDescription check = simulator::ParseDescription(derived.document.dump(2), "derived.json");
         if (!check.description) {
             std::fprintf(stderr, "describe wrote a description the simulator refuses: %s\n", check.reason.c_str());
             std::abort();
         }
     }
-    tool::TimelinePage(tool::TraceEventsOfRecording(*loaded.recording, calls), "fuzz");
+    tool::TimelinePage(tool::TraceEventsOfRecording(recording, calls), "fuzz");
     return 0;
 }

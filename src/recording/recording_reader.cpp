@@ -332,6 +332,7 @@ private:
         }
         if (record.contains(kFormatField)) {
             StartSession(line, record);
+            recording_.accepted.push_back(AcceptedRecord{line, offset});
             return;
         }
         std::string outOfPlace;
@@ -340,6 +341,7 @@ private:
             Fault(line, offset, FaultKind::kOutOfPlace, std::move(outOfPlace));
             return;
         }
+        recording_.accepted.push_back(AcceptedRecord{line, offset});
         const EntryKind kind = *KindOfEntry(record[kEntryField].get<std::string>());
         ++(kind == EntryKind::kGeneric ? recording_.counts.generic
            : kind == EntryKind::kFamily ? recording_.counts.family

@@ -83,6 +83,13 @@ struct RecordCounts {
     std::size_t graph = 0;
 };
 
+// Where a record the reader used starts: on a line of its own, or after
+// the torn bytes of a record another writer left unfinished.
+struct AcceptedRecord {
+    std::size_t record = 0;
+    std::size_t offset = 0;
+};
+
 struct Recording {
     // In the order of their first records.
     std::vector<RecordedProcess> processes;
@@ -96,6 +103,9 @@ struct Recording {
     RecordCounts counts;
     // In the order of the file; their records take no part in the rest.
     std::vector<RecordFault> faults;
+    // Every record used, sessions too, in the order of the file: tools that
+    // read more of a record than the reader keeps read these and no other.
+    std::vector<AcceptedRecord> accepted;
 };
 
 // A recording whose records the reader could not all use is still read:

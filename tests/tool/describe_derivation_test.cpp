@@ -103,7 +103,7 @@ TEST(DescribeDerivation, EachRuleGivesItsEntryAndWhatCannotBeDerivedIsSaid)
         const recording::LoadedRecording loaded = recording::ParseRecording(c.recording, "lab.jsonl");
         ASSERT_TRUE(loaded.recording) << c.name << ": " << loaded.reason;
         const std::vector<DerivedDescription> derived =
-            DeriveDescriptions(*loaded.recording, ReadCallRecords(c.recording), ConnectionFilter{}, "dir/lab.jsonl");
+            DeriveDescriptions(*loaded.recording, ReadCallRecords(c.recording, *loaded.recording), ConnectionFilter{}, "dir/lab.jsonl");
         ASSERT_EQ(derived.size(), 1u) << c.name;
         const json document = json::parse(derived.front().document.dump());
         const json::json_pointer pointer(c.pointer);
@@ -129,7 +129,7 @@ TEST(DescribeDerivation, RestrictionsKeepTheConnectionsNamed)
     const std::string recording = RecordingOf({{"*IDN?", "a"}});
     const recording::LoadedRecording loaded = recording::ParseRecording(recording, "r.jsonl");
     ASSERT_TRUE(loaded.recording);
-    const CallRecords calls = ReadCallRecords(recording);
+    const CallRecords calls = ReadCallRecords(recording, *loaded.recording);
     const struct {
         ConnectionFilter filter;
         std::size_t kept;

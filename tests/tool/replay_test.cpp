@@ -315,5 +315,60 @@ TEST(Replay, NamesEachFieldThatDiffersAsRecordedAndAsReplayed)
         EXPECT_EQ(tool::Differences(row.recorded, row.replayed, 50, texts, texts), row.difference);
 }
 
+// describe and timeline read what replay reads: a line torn by a writer that
+// died, alone or with the next record written onto it, is named as replay
+// names it, and the description and the timeline come from every whole record.
+TEST(Replay, DescribeAndTimelineNameTheTornRecordsReplayNamesAndUseEveryWholeOne)
+{
+    ScopedInstallPath installPath;
+    installPath.Remove();
+    const std::string file = BinaryPath("describe-torn.jsonl");
+    const std::string head = SessionOf(100) + Connect(100) + Command(100, 1, "*IDN?") + Answer(100, 2, kIdentity) +
+                             Error(100, 0);
+    const std::string torn = R"({"pid":100,"t":2.5,"thread":1,"entry":"ZelCommandset","system":0,"args":["JOG X)";
+    const std::string tail = Command(100, 3, "POS? X") + Answer(100, 4, "0.000 mm") + Error(100, 0);
+    const std::string tornAlone = head + torn + "\n" + tail;
+    const std::string writtenOnto = head + torn + tail;
+    const std::string named = "left out, unreadable: record 7 (byte " + std::to_string(head.size()) +
+                              "): the record is cut short after ";
+    const std::string onto = "and the next record was written onto it";
+    const struct {
+        const char* name;
+        std::string recording;
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::vector<std::string> out;
+        std::vector<std::string> err;
+    } rows[] = {
+        {"describe names a torn line and describes the rest, failing", tornAlone, {"describe", file}, 1,
+         {kIdentity, "\"POS? X\"", "0.000 mm"},
+         {named + std::to_string(torn.size()) + " characters", "accepts a description without them\n"}},
+        {"describe reads the record written onto a torn line", writtenOnto, {"describe", file}, 1,
+         {kIdentity, "\"POS? X\"", "0.000 mm"}, {named + std::to_string(torn.size()) + " characters, " + onto}},
+        {"describe told to skip bad records still names them", writtenOnto,
+         {"describe", "--skip-bad-records", file}, 0, {"\"POS? X\"", "0.000 mm"}, {named}},
+        {"timeline draws around a torn line, failing", tornAlone, {"timeline", file}, 1,
+         {"\"traceEvents\"", "*IDN?", "POS? X"}, {named, "accepts a timeline without them\n"}},
+        {"timeline told to skip bad records draws the record written onto a torn line", writtenOnto,
+         {"timeline", "--skip-bad-records", file}, 0, {"POS? X"}, {named + std::to_string(torn.size()) + " characters, " + onto}},
+        {"replay names the same record with the same words", writtenOnto, {"replay", "--skip-bad-records", file}, 0,
+         {named + std::to_string(torn.size()) + " characters, " + onto, "replays cleanly: 2 of 2 commands"}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << row.recording;
+        const ToolRun run = RunTool(row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out << run.err;
+        for (const std::string& part : row.out)
+            EXPECT_NE(run.out.find(part), std::string::npos) << "\"" << part << "\" not in:\n" << run.out << run.err;
+        for (const std::string& part : row.err)
+            EXPECT_NE(run.err.find(part), std::string::npos) << "\"" << part << "\" not in:\n" << run.err;
+        // Nothing of the torn record's bytes is described or drawn.
+        EXPECT_EQ(run.out.find("JOG X"), std::string::npos) << run.out;
+        EXPECT_EQ(run.err.find("json.exception"), std::string::npos) << run.err;
+    }
+    std::remove(file.c_str());
+}
+
 } // namespace
 } // namespace zelbridge::test

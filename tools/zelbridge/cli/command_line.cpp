@@ -151,7 +151,8 @@ struct Flag {
 constexpr Flag kFlags[] = {
     {"--json", In(Subcommand::kCheck), &Invocation::json},
     {"--unset", In(Subcommand::kConfig), &Invocation::unset},
-    {"--skip-bad-records", In(Subcommand::kReplay), &Invocation::skipBadRecords},
+    {"--skip-bad-records", In(Subcommand::kReplay) | In(Subcommand::kDescribe) | In(Subcommand::kTimeline),
+     &Invocation::skipBadRecords},
 };
 
 template <typename Entry, std::size_t count> const Entry* FindByName(const Entry (&entries)[count], const std::string& name)

@@ -54,8 +54,8 @@ constexpr char kProgramHelp[] =
     "  zelbridge serve [--listen ADDR:PORT] [--token-file FILE] [--allow-library PATH]...\n"
     "                  [--allow-data FOLDER]...\n"
     "  zelbridge describe [-o FILE] [--process PID] [--system INDEX] [--family NAME]\n"
-    "                     [--connection N] RECORDING\n"
-    "  zelbridge timeline [-o FILE] RECORDING|TRACE\n"
+    "                     [--connection N] [--skip-bad-records] RECORDING\n"
+    "  zelbridge timeline [-o FILE] [--skip-bad-records] RECORDING|TRACE\n"
     "  zelbridge SUBCOMMAND --help\n"
     "\n"
     "  send    connect, send each COMMAND, print each answer, close\n"
@@ -187,7 +187,7 @@ constexpr char kReplayHelp[] =
 
 constexpr char kDescribeHelp[] =
     "Usage: zelbridge describe [-o FILE] [--process PID] [--system INDEX] [--family NAME]\n"
-    "                          [--connection N] RECORDING\n"
+    "                          [--connection N] [--skip-bad-records] RECORDING\n"
     "\n"
     "Writes a simulator description (docs/reference/description-file.md) of the\n"
     "controller a recording (ZELBRIDGE_RECORD) talked to, so that the simulator\n"
@@ -209,12 +209,17 @@ constexpr char kDescribeHelp[] =
     "only the connections named. Without -o the description goes to standard\n"
     "output.\n"
     "\n"
+    "A record replay cannot use (torn by a writer that died, edited, out of place)\n"
+    "is named on standard error with its number, byte and why, as replay names it;\n"
+    "the description is still written from every other record, and the exit code\n"
+    "is 1 unless --skip-bad-records accepts a description without them.\n"
+    "\n"
     "Example:\n"
     "  zelbridge describe -o stage.json stage-session.jsonl\n"
     "  ZELBRIDGE_SIM=stage.json my-application\n";
 
 constexpr char kTimelineHelp[] =
-    "Usage: zelbridge timeline [-o FILE] RECORDING|TRACE\n"
+    "Usage: zelbridge timeline [-o FILE] [--skip-bad-records] RECORDING|TRACE\n"
     "\n"
     "Writes a recording (ZELBRIDGE_RECORD) or a trace (ZELBRIDGE_TRACE=file:...) as\n"
     "Trace Event Format JSON, which Perfetto (ui.perfetto.dev) and chrome://tracing\n"
@@ -224,6 +229,9 @@ constexpr char kTimelineHelp[] =
     "a mark at its start, and the space to the next is the call's and the\n"
     "application's time together. With -o FILE.html it writes one HTML\n"
     "page instead, a timeline drawn in SVG that any browser shows offline.\n"
+    "A record of a recording that replay cannot use is named on standard error\n"
+    "with its number, byte and why; the timeline is drawn from every other record,\n"
+    "and the exit code is 1 unless --skip-bad-records accepts one without them.\n"
     "\n"
     "Examples:\n"
     "  zelbridge timeline -o session.json stage-session.jsonl\n"

@@ -1,5 +1,5 @@
-// Reading the call records of a recording one line at a time, processes
-// told apart as the recording reader tells them.
+// The call records of a recording as the recording reader found them, the
+// processes told apart as it tells them.
 #include "describe/call_records.h"
 
 #include "recording/recording_format.h"
@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <cstddef>
 #include <system_error>
 
 namespace zelbridge::tool {
@@ -35,7 +36,7 @@ const CallRecord* CallRecords::At(std::size_t record) const noexcept
     return found != calls.end() && found->record == record ? &*found : nullptr;
 }
 
-CallRecords ReadCallRecords(const std::string& text)
+CallRecords ReadCallRecords(const std::string& text, const recording::Recording& recording)
 {
     CallRecords records;
     std::map<std::optional<std::int64_t>, std::size_t> sessions;
@@ -44,28 +45,28 @@ CallRecords ReadCallRecords(const std::string& text)
         records.processes.push_back(std::move(process));
         return records.processes.size() - 1;
     };
-    std::istringstream lines(text);
-    std::string line;
-    for (std::size_t number = 1; std::getline(lines, line); ++number) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos)
+    for (const recording::AcceptedRecord& accepted : recording.accepted) {
+        if (accepted.offset >= text.size())
             continue;
-        const json record = json::parse(line, nullptr, false);
+        const std::size_t end = std::min(text.find('\n', accepted.offset), text.size());
+        const json record = json::parse(text.begin() + static_cast<std::ptrdiff_t>(accepted.offset),
+                                        text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
+        // The reader parsed these very bytes; a text other than the one it read is no reason to crash.
         if (record.is_discarded() || !record.is_object())
-            throw std::runtime_error("record " + std::to_string(number) + " is not a JSON object");
+            continue;
         const std::optional<std::int64_t> pid = NumberOf<std::int64_t>(record, format::kProcessField);
         if (record.contains(format::kFormatField)) {
-            CallProcess process{pid, record.value(format::kStartedField, std::string())};
-            add(std::move(process));
+            add(CallProcess{pid, record.value(format::kStartedField, std::string())});
             continue;
         }
+        if (!record.contains(format::kEntryField) || !record[format::kEntryField].is_string())
+            continue;
         const auto session = sessions.find(pid);
         CallRecord call;
-        call.record = number;
+        call.record = accepted.record;
         call.process = session != sessions.end() ? session->second : add(CallProcess{pid, ""});
         call.atMs = NumberOf<double>(record, format::kTimeField).value_or(0.0);
         call.thread = NumberOf<std::uint32_t>(record, format::kThreadField).value_or(1);
-        if (!record.contains(format::kEntryField) || !record[format::kEntryField].is_string())
-            throw std::runtime_error("record " + std::to_string(number) + " names no entry point");
         call.entry = record[format::kEntryField].get<std::string>();
         call.system = NumberOf<std::int32_t>(record, format::kSystemField);
         if (record.contains(format::kArgumentsField) && record[format::kArgumentsField].is_array())

@@ -3,6 +3,8 @@
 // connection, and on which thread and when each call ran.
 #pragma once
 
+#include "recording/recording_reader.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
@@ -42,9 +44,10 @@ struct CallRecords {
     const CallRecord* At(std::size_t record) const noexcept;
 };
 
-// The records of a recording's text, which the recording reader has
-// accepted; a record this cannot use throws std::runtime_error naming it.
-CallRecords ReadCallRecords(const std::string& text);
+// The records of a recording's text that the recording reader accepted in
+// `recording`, read from where the reader found them: a torn line, or a
+// record the reader names as a fault, is left out here as it is there.
+CallRecords ReadCallRecords(const std::string& text, const recording::Recording& recording);
 
 // The whole file at `path`; throws std::runtime_error naming it and the
 // system's reason when it cannot be read.

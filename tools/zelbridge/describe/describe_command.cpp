@@ -5,6 +5,7 @@
 #include "cli/tool_errors.h"
 #include "describe/derived_description.h"
 #include "description.h"
+#include "replay/left_out_records.h"
 
 #include <fstream>
 #include <ostream>
@@ -33,7 +34,10 @@ int RunDescribe(const Invocation& request, std::ostream& out, std::ostream& err)
         err << "zelbridge: " << loaded.reason << "\n";
         return kFailure;
     }
-    const CallRecords calls = ReadCallRecords(ReadWholeFile(path));
+    // The records the reader left out are named before anything is derived
+    // from the rest, as replay names them.
+    ListLeftOutRecords(*loaded.recording, err);
+    const CallRecords calls = ReadCallRecords(ReadWholeFile(path), *loaded.recording);
     ConnectionFilter filter;
     filter.family = request.family;
     if (request.processFilter)
@@ -78,6 +82,9 @@ int RunDescribe(const Invocation& request, std::ostream& out, std::ostream& err)
         for (const std::string& note : description.notDerived)
             err << "  not derived: " << note << "\n";
     }
+    if (!loaded.recording->faults.empty() && !request.skipBadRecords)
+        throw Failure(FirstLeftOutRecord(*loaded.recording, path) +
+                      "; the rest is described; --skip-bad-records accepts a description without them");
     return kSuccess;
 }
 

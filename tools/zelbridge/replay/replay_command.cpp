@@ -7,6 +7,7 @@
 #include "cli/tool_errors.h"
 #include "os/os_services.h"
 #include "recording/recording_reader.h"
+#include "replay/left_out_records.h"
 #include "replay/replay_judgement.h"
 
 #include <chrono>
@@ -119,32 +120,6 @@ std::vector<std::string> CutParts(const RecordedCommand& command, std::vector<st
     return parts;
 }
 
-std::string Plural(std::size_t count, const char* one, const char* more)
-{
-    return std::to_string(count) + " " + (count == 1 ? one : more);
-}
-
-// A file torn in many places still gives a report a person reads through.
-constexpr std::size_t kMostFaultsListed = 100;
-
-const char* KindOf(const recording::RecordFault& fault)
-{
-    switch (fault.kind) {
-    case recording::FaultKind::kUnreadable: return "unreadable";
-    case recording::FaultKind::kInvalid: return "against the schema";
-    case recording::FaultKind::kOutOfPlace: return "out of place";
-    }
-    return "";
-}
-
-void ListFaults(const Recording& recording, std::ostream& out)
-{
-    for (std::size_t i = 0; i < recording.faults.size() && i < kMostFaultsListed; ++i)
-        out << "left out, " << KindOf(recording.faults[i]) << ": " << recording::Describe(recording.faults[i]) << "\n";
-    if (recording.faults.size() > kMostFaultsListed)
-        out << "left out: " << recording.faults.size() - kMostFaultsListed << " more records\n";
-}
-
 } // namespace
 
 int RunReplay(const Invocation& request, std::ostream& out)
@@ -166,7 +141,7 @@ int RunReplay(const Invocation& request, std::ostream& out)
         << Plural(recording.faults.size(), "record", "records") << " left out\n"
         << "texts are shown escaped (\\n, \\t, \\xNN for bytes that are not UTF-8), at most " << kShownLength
         << " characters of each, with its length\n";
-    ListFaults(recording, out);
+    ListLeftOutRecords(recording, out);
 
     // Every connection first, in the recorded order, as the simulator maps them by order of connect.
     const std::string simulator = SimulatorBesideTheTool();
@@ -230,9 +205,8 @@ int RunReplay(const Invocation& request, std::ostream& out)
         return kFailure;
     }
     if (!recording.faults.empty() && !request.skipBadRecords)
-        throw Failure("\"" + path + "\", " + recording::Describe(recording.faults.front()) +
-                      (recording.faults.size() > 1 ? " (and " + Plural(recording.faults.size() - 1, "more record", "more records") + " named above)" : "") +
-                      "; the rest replays (" + outOf + "); --skip-bad-records accepts a replay without them");
+        throw Failure(FirstLeftOutRecord(recording, path) + "; the rest replays (" + outOf +
+                      "); --skip-bad-records accepts a replay without them");
     out << "replays cleanly: " << outOf << leftOut << "\n";
     return kSuccess;
 }

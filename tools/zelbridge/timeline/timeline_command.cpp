@@ -3,9 +3,11 @@
 #include "cli/subcommands.h"
 #include "cli/tool_errors.h"
 #include "describe/call_records.h"
+#include "replay/left_out_records.h"
 #include "timeline/trace_events.h"
 
 #include <fstream>
+#include <memory>
 #include <ostream>
 
 namespace zelbridge::tool {
@@ -23,6 +25,7 @@ int RunTimeline(const Invocation& request, std::ostream& out, std::ostream& err)
     const std::string& path = request.commands.front();
     const std::string text = ReadWholeFile(path);
     nlohmann::json events;
+    std::shared_ptr<const recording::Recording> recorded;
     if (IsTrace(text)) {
         events = TraceEventsOfTrace(text);
     } else if (!recording::IsRecording(text)) {
@@ -36,19 +39,24 @@ int RunTimeline(const Invocation& request, std::ostream& out, std::ostream& err)
             err << "zelbridge: " << loaded.reason << "\n";
             return kFailure;
         }
-        events = TraceEventsOfRecording(*loaded.recording, ReadCallRecords(text));
+        recorded = loaded.recording;
+        ListLeftOutRecords(*recorded, err);
+        events = TraceEventsOfRecording(*recorded, ReadCallRecords(text, *recorded));
     }
     const bool html = request.output && (EndsWith(*request.output, ".html") || EndsWith(*request.output, ".htm"));
     const std::string written = html ? TimelinePage(events, "zelbridge timeline of " + path) : EventText(events) + "\n";
     if (!request.output) {
         out << written;
-        return kSuccess;
+    } else {
+        std::ofstream file(*request.output, std::ios::binary);
+        if (!(file << written) || !file.flush()) {
+            err << "zelbridge: cannot write \"" << *request.output << "\"\n";
+            return kFailure;
+        }
     }
-    std::ofstream file(*request.output, std::ios::binary);
-    if (!(file << written) || !file.flush()) {
-        err << "zelbridge: cannot write \"" << *request.output << "\"\n";
-        return kFailure;
-    }
+    if (recorded && !recorded->faults.empty() && !request.skipBadRecords)
+        throw Failure(FirstLeftOutRecord(*recorded, path) +
+                      "; the rest is drawn; --skip-bad-records accepts a timeline without them");
     return kSuccess;
 }
 
