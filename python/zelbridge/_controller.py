@@ -6,7 +6,7 @@ import logging
 import math
 import threading
 import time
-from typing import Any, Callable, List, Optional, TypeVar, Union
+from typing import Any, Callable, Dict, List, Optional, TypeVar, Union
 
 from ._bridge import ON_WINDOWS, Bridge
 from ._answers import (ANSWER_BOUND, GIVE_UP_FACTOR, MOST_ANSWERS_AT_ONCE, SHORTEST_GIVE_UP, AnswerLedger, Owed,
@@ -32,16 +32,6 @@ _KEPT_BUFFER = 1 << 20
 
 logger = logging.getLogger("zelbridge")
 """Where answers that came after their query gave up are set aside."""
-
-_CONNECTION_OPERATIONS = (
-    ("_get_error", "GetError"),
-    ("_commandset", "ZelCommandset"),
-    ("_answer_size", "ZelGetAnswerSize"),
-    ("_answer", "ZelGetAnswer"),
-    ("_is_connected", "IsConnected"),
-    ("_close", "CloseConnection"),
-    ("_set_error_check", "SetErrorCheck"),
-)
 
 Text = Union[str, bytes]
 Self = TypeVar("Self", bound="Controller")
@@ -74,20 +64,18 @@ class Controller:
         """An answer owed this many times its query's timeout puts the
         connection out of step: AnswersOutOfStep until clear()."""
 
-    # The entry points on the connection, bound by _bind_connection.
-    _get_error: Callable[[], int]
-    _commandset: Callable[[bytes], int]
-    _answer_size: Callable[[Any], int]
-    _answer: Callable[[Any, int], int]
-    _is_connected: Callable[[], int]
-    _close: Callable[[], None]
-    _set_error_check: Callable[[int], int]
-
     def _bind_connection(self, on_connection: Callable[[str], Callable[..., Any]]) -> None:
-        """Binds each entry point that works on the connection, as
-        `on_connection` gives it for an operation's name."""
-        for attribute, operation in _CONNECTION_OPERATIONS:
-            setattr(self, attribute, on_connection(operation))
+        """Binds the entry points that work on the connection, each as
+        `on_connection` gives it for an operation's name when first called."""
+        self._on_connection = on_connection
+        self._bound: Dict[str, Callable[..., Any]] = {}
+
+    def _call(self, operation: str) -> Callable[..., Any]:
+        """The entry point of `operation` on the connection."""
+        entry = self._bound.get(operation)
+        if entry is None:
+            entry = self._bound[operation] = self._on_connection(operation)
+        return entry
 
     def _translate(self, code: int, buffer: Any, size: int) -> int:
         raise NotImplementedError
@@ -179,7 +167,7 @@ class Controller:
         is none. The package asks for it itself only when a call's result
         reports a failure, and not at all with error checking off."""
         with self._lock:
-            return self._get_error()
+            return self._call("GetError")()
 
     def error_text(self, code: int) -> str:
         """The driver's text for an error code (TranslateError)."""
@@ -193,7 +181,7 @@ class Controller:
         never asks GetError: call error() yourself. A new connection starts
         with checking on, as the driver's does."""
         with self._lock:
-            self._check("SetErrorCheck", self._set_error_check(1 if enabled else 0))
+            self._check("SetErrorCheck", self._call("SetErrorCheck")(1 if enabled else 0))
             self._error_check = bool(enabled)
 
     @property
@@ -202,7 +190,7 @@ class Controller:
         open, 0 when not, and 0 too for a missing function, which only
         GetError tells apart; it is asked then, with error checking on)."""
         with self._lock:
-            if self._is_connected() == 1:
+            if self._call("IsConnected")() == 1:
                 return True
             # A driver may also report "not connected" as an error; only a
             # missing function is worth raising here.
@@ -245,7 +233,7 @@ class Controller:
         # With error checking on, the result is the code of the command's
         # error (0 for none); off, the driver returns 0. A refused command is
         # owed no answer.
-        result = self._commandset(command)
+        result = self._call("ZelCommandset")(command)
         if result != 0:
             raise self._failure("ZelCommandset", self._pending_error() or result, command)
 
@@ -309,7 +297,7 @@ class Controller:
             pause = min(pause * 2, _LONGEST_PAUSE)
 
     def _answer_ready(self) -> bool:
-        result = self._answer_size(self._size_pointer)
+        result = self._call("ZelGetAnswerSize")(self._size_pointer)
         if result != 0:
             raise self._failure("ZelGetAnswerSize", self._pending_error() or result)
         return self._size.value > 0
@@ -329,7 +317,7 @@ class Controller:
                     from None
         buffer = self._buffer
         buffer[0] = b"\0"
-        result = self._answer(buffer, len(buffer))
+        result = self._call("ZelGetAnswer")(buffer, len(buffer))
         if result != 0:
             raise self._failure("ZelGetAnswer", self._pending_error() or result)
         # A missing ZelGetAnswer returns 0 and leaves the buffer as it was.
@@ -351,7 +339,7 @@ class Controller:
     def _pending_error(self) -> int:
         """GetError, asked only once a result reports a failure, and never
         with error checking off."""
-        return self._get_error() if self._error_check else 0
+        return self._call("GetError")() if self._error_check else 0
 
     def _check(self, operation: str, result: int, command: Optional[bytes] = None) -> None:
         """Raises the failure a result other than 0 reports, with the code
@@ -382,7 +370,7 @@ class Controller:
     def _close_connection(self) -> None:
         if self._connected:
             self._connected = False
-            self._close()
+            self._call("CloseConnection")()
 
     def _connected_as(self: Self, result: int, operation: str) -> Self:
         """A connect's result is 0 or more on success, negative on failure."""

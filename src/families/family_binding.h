@@ -28,9 +28,9 @@ public:
     const FamilyDescriptor& descriptor() const noexcept { return *descriptor_; }
     // Only valid after IsAvailable() returned true. A family's driver
     // functions are resolved in the order of its entry points.
-    template <typename Driver> Driver DriverFunction(std::size_t slot) const noexcept
+    template <typename Driver> Driver DriverFunction(std::size_t position) const noexcept
     {
-        return reinterpret_cast<Driver>(entries_[slot]);
+        return reinterpret_cast<Driver>(entries_[position]);
     }
     // True when a call may go straight to the driver: the library is loaded,
     // and the availability check and the echo lines would write nothing.

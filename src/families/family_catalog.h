@@ -2,7 +2,7 @@
 // and how its entry points are made from the rows of the operation
 // description (src/api/driver_contract.h), where each row says which families
 // export the operation, at which ordinal, and how the family traces it. The
-// descriptors, binding slots and entry points are all generated from the two.
+// descriptors, binding positions and entry points are all generated from the two.
 #pragma once
 
 #include "zelbridge.h"
@@ -133,14 +133,14 @@ constexpr std::size_t FamilyFunctionCount(Family family) noexcept
 
 // The position of the operation among the family's driver functions, which
 // are resolved in resolution order.
-constexpr std::size_t FamilySlot(Family family, Operation operation) noexcept
+constexpr std::size_t FamilyPosition(Family family, Operation operation) noexcept
 {
-    std::size_t slot = 0;
+    std::size_t position = 0;
     for (const FamilyUse& use : kFamilyUses)
         if (use.ordinals[static_cast<std::size_t>(family)] != 0 &&
             use.resolutionOrder < FamilyUseOf(operation).resolutionOrder)
-            ++slot;
-    return slot;
+            ++position;
+    return position;
 }
 
 // The operations of the family in resolution order.
@@ -149,7 +149,7 @@ template <Family family> constexpr auto FamilyOperations() noexcept
     std::array<Operation, FamilyFunctionCount(family)> operations{};
     for (const FamilyUse& use : kFamilyUses)
         if (Exports(family, use.operation))
-            operations[FamilySlot(family, use.operation)] = use.operation;
+            operations[FamilyPosition(family, use.operation)] = use.operation;
     return operations;
 }
 

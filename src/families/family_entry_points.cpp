@@ -56,10 +56,10 @@ using zelbridge::Word;
         ZELBRIDGE_EXPORTED_NAME(prefix, operation) parameters                                                         \
     {                                                                                                                 \
         using Driver = zelbridge::EntryResultType<zelbridge::Operation::operation>(ZELBRIDGE_CALL*) parameters;      \
-        constexpr std::size_t slot = zelbridge::FamilySlot(zelbridge::Family::family, zelbridge::Operation::operation); \
+        constexpr std::size_t position = zelbridge::FamilyPosition(zelbridge::Family::family, zelbridge::Operation::operation); \
         zelbridge::FamilyBinding& binding = zelbridge::FamilyBindingOf(zelbridge::Family::family);                    \
         if (binding.ReadyForQuietCall())                                                                              \
-            return binding.DriverFunction<Driver>(slot)(ZELBRIDGE_FAMILY_UNPACK arguments);                           \
+            return binding.DriverFunction<Driver>(position)(ZELBRIDGE_FAMILY_UNPACK arguments);                       \
         static constexpr zelbridge::EntryPointDescriptor entry{                                                       \
             zelbridge::Describe(zelbridge::Operation::operation).missingResult,                                       \
             ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "()\n"), ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "("), \
@@ -67,7 +67,7 @@ using zelbridge::Word;
             ZELBRIDGE_ENTRY_POINT_TEXT(prefix, operation, "() iAnswerSize = ")};                                      \
         const auto forward = [=, &binding]() noexcept {                                                               \
             return zelbridge::Forwarder<zelbridge::FamilyTrace::trace>::Forward<Driver>(                              \
-                binding, slot, entry, ZELBRIDGE_FAMILY_UNPACK arguments);                                             \
+                binding, position, entry, ZELBRIDGE_FAMILY_UNPACK arguments);                                         \
         };                                                                                                            \
         constexpr zelbridge::ArgumentKinds kinds = zelbridge::FamilyArguments(zelbridge::Operation::operation);      \
         static_assert(kinds.count == zelbridge::ArgumentCount<Driver>::value);                                       \

@@ -25,11 +25,11 @@ template <typename Result> Result Fallback(const EntryPointDescriptor& entry) no
 }
 
 template <typename Driver, typename... Arguments>
-DriverResult<Driver, Arguments...> CallIfAvailable(FamilyBinding& family, std::size_t slot,
+DriverResult<Driver, Arguments...> CallIfAvailable(FamilyBinding& family, std::size_t position,
                                                    const EntryPointDescriptor& entry, Arguments... arguments) noexcept
 {
     if (family.IsAvailable())
-        return family.DriverFunction<Driver>(slot)(arguments...);
+        return family.DriverFunction<Driver>(position)(arguments...);
     return Fallback<DriverResult<Driver, Arguments...>>(entry);
 }
 
@@ -39,28 +39,28 @@ template <FamilyTrace> struct Forwarder;
 
 template <> struct Forwarder<FamilyTrace::Plain> {
     template <typename Driver, typename... Arguments>
-    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, Arguments... arguments) noexcept
+    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t position, const EntryPointDescriptor& entry, Arguments... arguments) noexcept
     {
         TraceStream::Instance() << entry.nameLine;
-        return family_forwarding::CallIfAvailable<Driver>(family, slot, entry, arguments...);
+        return family_forwarding::CallIfAvailable<Driver>(family, position, entry, arguments...);
     }
 };
 
 template <> struct Forwarder<FamilyTrace::Silent> {
     template <typename Driver, typename... Arguments>
-    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, Arguments... arguments) noexcept
+    [[gnu::noinline]] static auto Forward(FamilyBinding& family, std::size_t position, const EntryPointDescriptor& entry, Arguments... arguments) noexcept
     {
-        return family_forwarding::CallIfAvailable<Driver>(family, slot, entry, arguments...);
+        return family_forwarding::CallIfAvailable<Driver>(family, position, entry, arguments...);
     }
 };
 
 template <> struct Forwarder<FamilyTrace::Command> {
     template <typename Driver>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, const char* command) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t position, const EntryPointDescriptor& entry, int id, const char* command) noexcept
     {
         TraceStream::Instance() << entry.echoOpening << id << ", \"" << command << "\")\n";
         if (family.IsAvailable())
-            return family.DriverFunction<Driver>(slot)(id, command);
+            return family.DriverFunction<Driver>(position)(id, command);
         if (family.descriptor().commandForwarderReportsUnavailable)
             TraceStream::Instance() << entry.unavailableLine;
         return entry.fallback;
@@ -69,13 +69,13 @@ template <> struct Forwarder<FamilyTrace::Command> {
 
 template <> struct Forwarder<FamilyTrace::Answer> {
     template <typename Driver>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, char* answer, int size) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t position, const EntryPointDescriptor& entry, int id, char* answer, int size) noexcept
     {
         if (!family.IsAvailable()) {
             TraceStream::Instance() << entry.unavailableLine;
             return entry.fallback;
         }
-        const int result = family.DriverFunction<Driver>(slot)(id, answer, size);
+        const int result = family.DriverFunction<Driver>(position)(id, answer, size);
         // The echo ends in a backslash and an "n", not in a line feed. The
         // answer is read no further than the caller's buffer reaches: a driver
         // may fill it without a terminator, or fail without writing at all.
@@ -88,14 +88,14 @@ template <> struct Forwarder<FamilyTrace::Answer> {
 
 template <> struct Forwarder<FamilyTrace::Size> {
     template <typename Driver>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, int* answerSize) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t position, const EntryPointDescriptor& entry, int id, int* answerSize) noexcept
     {
         TraceStream::Instance() << entry.echoOpening << id << ")\n";
         if (!family.IsAvailable()) {
             TraceStream::Instance() << entry.unavailableLine;
             return entry.fallback;
         }
-        const int result = family.DriverFunction<Driver>(slot)(id, answerSize);
+        const int result = family.DriverFunction<Driver>(position)(id, answerSize);
         // A caller without a size variable gets the call, not a read through null.
         if (answerSize)
             TraceStream::Instance() << entry.sizeResultOpening << *answerSize << std::endl;
@@ -105,10 +105,10 @@ template <> struct Forwarder<FamilyTrace::Size> {
 
 template <> struct Forwarder<FamilyTrace::Line> {
     template <typename Driver, typename... Values>
-    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t slot, const EntryPointDescriptor& entry, int id, Values... values) noexcept
+    [[gnu::noinline]] static int Forward(FamilyBinding& family, std::size_t position, const EntryPointDescriptor& entry, int id, Values... values) noexcept
     {
         TraceStream::Instance() << entry.echoOpening << id << ")\n";
-        return family_forwarding::CallIfAvailable<Driver>(family, slot, entry, id, values...);
+        return family_forwarding::CallIfAvailable<Driver>(family, position, entry, id, values...);
     }
 };
 

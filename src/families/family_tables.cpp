@@ -22,11 +22,11 @@ template <Family family> constexpr DriverNames MakeDriverNames(const char* resol
     DriverNames names{};
     constexpr auto operations = FamilyOperations<family>();
     static_assert(operations.size() <= kMaxFamilyDriverFunctions);
-    for (std::size_t slot = 0; slot < operations.size(); ++slot) {
+    for (std::size_t position = 0; position < operations.size(); ++position) {
         std::size_t length = 0;
-        for (const char* part : {resolution, FamilyUseOf(operations[slot]).driverFunction})
+        for (const char* part : {resolution, FamilyUseOf(operations[position]).driverFunction})
             for (; *part != '\0'; ++part)
-                names.text[slot][length++] = *part;
+                names.text[position][length++] = *part;
     }
     return names;
 }

@@ -1,6 +1,7 @@
 """Holds the files written by hand that name exports to the description of
 the exports, as export_listing prints it: the recording schema's entry names
-and the OpenAPI document's family and operation names.
+and the OpenAPI document's kinds, and holds the document's family and
+operation names to the server, which fills them from the description.
 
 Usage: description_consumers.py EXPORT_LISTING SOURCE_DIR
 """
@@ -39,32 +40,25 @@ def check_recording_schema(exports, schema, faults):
             faults.append(f"recording schema: the example entry {example} is no export")
 
 
-def enums_of(document, parameter_name):
-    """path -> the enum of its parameter `parameter_name`, over every path that has one."""
-    found = {}
-    for path, methods in document["paths"].items():
-        for method in methods.values():
-            for parameter in method.get("parameters", []):
-                if parameter.get("name") == parameter_name and "enum" in parameter.get("schema", {}):
-                    found[path] = set(parameter["schema"]["enum"])
-    return found
+# The schemas of the names a route takes, which the server fills from the
+# description when it serves the document; the tree's copy lists none.
+FILLED_BY_THE_SERVER = {"Family", "SystemOperation", "FamilyOperation", "FamilyConnectionOperation"}
 
 
 def check_openapi(exports, document, faults):
-    families = {e["family"] for e in exports if e["family"]}
-    for path, names in enums_of(document, "family").items():
-        if names != families:
-            faults.append(f"openapi: {path} lists the families {sorted(names)}; the description has {sorted(families)}")
-    generic = {e["function"]: e for e in exports if e["group"] == "generic" and e["role"]}
-    family_calls = {e["function"][len(e["prefix"]):]: e for e in exports if e["group"] == "family" and e["role"]}
-    for path, names in enums_of(document, "operation").items():
-        described = family_calls if "/families/" in path else generic
-        on_connection = "/connections/" in path
-        for name in sorted(names):
-            if name not in described:
-                faults.append(f"openapi: {path} offers {name}, which the description does not have there")
-            elif "/families/" in path and (described[name]["role"] == "on_connection") != on_connection:
-                faults.append(f"openapi: {path} offers {name}, whose connection role is {described[name]['role']}")
+    schemas = document["components"]["schemas"]
+    for name in sorted(FILLED_BY_THE_SERVER):
+        if name not in schemas:
+            faults.append(f"openapi: no schema {name} for the server to fill")
+        elif "enum" in schemas[name]:
+            faults.append(f"openapi: {name} lists names by hand; the server fills them from the description")
+    for path, methods in document["paths"].items():
+        for method in methods.values():
+            for parameter in method.get("parameters", []):
+                if parameter["name"] in ("family", "operation"):
+                    target = parameter["schema"].get("$ref", "").rsplit("/", 1)[-1]
+                    if target not in FILLED_BY_THE_SERVER:
+                        faults.append(f"openapi: {path} takes a {parameter['name']} that the server does not fill")
     served = document["components"]["schemas"]["ServedOperation"]["properties"]
     roles = {e["role"] for e in exports if e["role"]}
     if set(served["kind"]["enum"]) != roles:

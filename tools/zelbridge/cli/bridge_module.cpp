@@ -4,6 +4,7 @@
 #include "diagnosis/system_error.h"
 #include "tool_errors.h"
 
+#include <cstring>
 #include <string>
 
 #ifndef ZELBRIDGE_MODULE_FILE
@@ -20,6 +21,13 @@ template <typename Function> void Find(platform::ModuleHandle module, Function& 
         throw Failure(std::string(ZELBRIDGE_MODULE_FILE " does not export ") + name);
 }
 
+// The name the module exports an operation under: its own, but for the one
+// the public header names otherwise.
+const char* ExportedName(const char* operation) noexcept
+{
+    return std::strcmp(operation, "ConnectPciBoard") == 0 ? ZELBRIDGE_CONNECT_PCI_BOARD_EXPORT : operation;
+}
+
 } // namespace
 
 // A bare name: on Windows the search starts in the program's folder, and on
@@ -29,8 +37,9 @@ BridgeModule::BridgeModule() : module_(platform::OpenModule(ZELBRIDGE_MODULE_FIL
     if (!module_)
         throw Failure("cannot load " ZELBRIDGE_MODULE_FILE ": " + CaptureLastError(ZELBRIDGE_MODULE_FILE).Describe());
     try {
-#define ZELBRIDGE_TOOL_FIND(name) Find(module_, name, #name);
-        ZELBRIDGE_TOOL_ENTRY_POINTS(ZELBRIDGE_TOOL_FIND)
+        Find(module_, DefineSystem, "DefineSystem");
+#define ZELBRIDGE_TOOL_FIND(name, ...) Find(module_, name, ExportedName(#name));
+        ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_TOOL_FIND)
 #undef ZELBRIDGE_TOOL_FIND
     } catch (...) {
         platform::CloseModule(module_);

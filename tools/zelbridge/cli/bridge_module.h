@@ -1,26 +1,12 @@
 // The Zelbridge module, loaded by file name at run time as an application
-// loads it, and the generic entry points the tool calls, looked up by name.
+// loads it, and its generic entry points, looked up by name.
 #pragma once
 
+#include "api/driver_contract.h"
 #include "platform/platform.h"
 #include "zelbridge.h"
 
 namespace zelbridge::tool {
-
-// X(entry point): every export the tool uses, typed by the public header.
-#define ZELBRIDGE_TOOL_ENTRY_POINTS(X)                                                                   \
-    X(DefineSystem)                                                                                      \
-    X(ConnectRS232)                                                                                      \
-    X(ConnectTCPIP)                                                                                      \
-    X(ConnectNIgpib)                                                                                     \
-    X(ConnectUSB)                                                                                        \
-    X(Connect)                                                                                           \
-    X(ZelCommandset)                                                                                     \
-    X(ZelGetAnswerSize)                                                                                  \
-    X(ZelGetAnswer)                                                                                      \
-    X(GetError)                                                                                          \
-    X(TranslateError)                                                                                    \
-    X(CloseConnection)
 
 class BridgeModule {
 public:
@@ -31,8 +17,11 @@ public:
     BridgeModule(const BridgeModule&) = delete;
     BridgeModule& operator=(const BridgeModule&) = delete;
 
-#define ZELBRIDGE_TOOL_MEMBER(name) decltype(&::name) name = nullptr;
-    ZELBRIDGE_TOOL_ENTRY_POINTS(ZELBRIDGE_TOOL_MEMBER)
+    // Every generic operation of the description, typed by the public
+    // header, so that a new row needs no edit here.
+    decltype(&::DefineSystem) DefineSystem = nullptr;
+#define ZELBRIDGE_TOOL_MEMBER(name, ...) decltype(&::name) name = nullptr;
+    ZELBRIDGE_DRIVER_OPERATIONS(ZELBRIDGE_TOOL_MEMBER)
 #undef ZELBRIDGE_TOOL_MEMBER
 
     // Any other export, null when the module lacks it.

@@ -2,6 +2,7 @@
 // with their types checked, and the listing of served operations.
 #include "json_shapes.h"
 
+#include "api_document.h"
 #include "served_operations.h"
 
 #include <algorithm>
@@ -173,9 +174,7 @@ json DescribeServed(const std::string& name, const OperationDescription& descrip
             {"result", description.result == EntryResult::NoResult ? "none" : "integer"}};
 }
 
-} // namespace
-
-const std::string& OperationsListing()
+json ListOperations()
 {
     json generic = {{"served", json::array()}, {"not_served", json::array()}};
     for (unsigned i = 0; i < kOperationCount; ++i) {
@@ -196,8 +195,60 @@ const std::string& OperationsListing()
         }
         families.push_back(entry);
     }
-    static const std::string listing = Dump({{"generic", generic}, {"families", families}});
+    return {{"generic", generic}, {"families", families}};
+}
+
+const json& Listing()
+{
+    static const json listing = ListOperations();
     return listing;
+}
+
+// Adds to `names` (each once, in the listing's order) the served entries of
+// `listing` that `wanted` keeps.
+template <typename Keep> void AddServedNames(json& names, const json& listing, Keep wanted)
+{
+    for (const json& entry : listing["served"])
+        if (wanted(entry) && std::find(names.begin(), names.end(), entry["name"]) == names.end())
+            names.push_back(entry["name"]);
+}
+
+} // namespace
+
+const std::string& OperationsListing()
+{
+    static const std::string listing = Dump(Listing());
+    return listing;
+}
+
+const std::string& ServedApiDocument()
+{
+    // The document in the tree names no family or operation: those come from
+    // the same tables the routes serve, so a new row needs no edit here.
+    static const std::string document = [] {
+        json filled = json::parse(kApiDocument);
+        json& schemas = filled["components"]["schemas"];
+        const json& listing = Listing();
+        const auto all = [](const json&) { return true; };
+        const auto on_connection = [](const json& entry) { return entry["kind"] == "on_connection"; };
+        const auto unbound = [](const json& entry) { return entry["kind"] != "on_connection"; };
+        json families = json::array();
+        json system = json::array();
+        json family_unbound = json::array();
+        json family_on_connection = json::array();
+        AddServedNames(system, listing["generic"], all);
+        for (const json& family : listing["families"]) {
+            families.push_back(family["family"]);
+            AddServedNames(family_unbound, family, unbound);
+            AddServedNames(family_on_connection, family, on_connection);
+        }
+        schemas["Family"]["enum"] = families;
+        schemas["SystemOperation"]["enum"] = system;
+        schemas["FamilyOperation"]["enum"] = family_unbound;
+        schemas["FamilyConnectionOperation"]["enum"] = family_on_connection;
+        return Dump(filled);
+    }();
+    return document;
 }
 
 } // namespace zelbridge::tool::serve

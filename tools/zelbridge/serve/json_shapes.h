@@ -45,4 +45,8 @@ private:
 // and each one not served, with why.
 const std::string& OperationsListing();
 
+// GET /openapi.json: the document in the tree with the families and the
+// served operations its routes take, listed from the same tables.
+const std::string& ServedApiDocument();
+
 } // namespace zelbridge::tool::serve

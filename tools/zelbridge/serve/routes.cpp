@@ -2,7 +2,6 @@
 // looked up and held while it runs, then the room that answers it.
 #include "remote_service.h"
 
-#include "api_document.h"
 #include "json_shapes.h"
 #include "module_calls.h"
 #include "path_policy.h"
@@ -117,7 +116,7 @@ HttpReply Service::Route(const std::string& method, const std::vector<std::strin
     const std::size_t n = path.size();
     if (n == 1 && path[0] == "openapi.json") {
         expect("GET");
-        return {200, kApiDocument};
+        return {200, ServedApiDocument()};
     }
     if (n < 2 || path[0] != "v1" || (path[1] != "sessions" && path[1] != "operations"))
         Refuse(404, "not_found", "no such route; GET /openapi.json describes them");
