@@ -85,8 +85,19 @@ int Spawn(const std::string& program, const std::vector<std::string>& arguments,
         commandLine += " " + Quote(argument);
     PROCESS_INFORMATION process{};
     DWORD exitCode = static_cast<DWORD>(-1);
-    if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
+    // Wine's process start can fail with an internal error when the machine
+    // is loaded; it is the harness's trouble, not the tool's, so it is tried
+    // again a few times before the test is failed.
+    bool started = false;
+    for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+        started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &startup, &process);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+        if (!started)
+            Sleep(250);
+    }
+    if (started) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &exitCode);
         CloseHandle(process.hThread);
